@@ -1,0 +1,178 @@
+#include "records/request.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "records/convert.h"
+
+namespace brix::records {
+namespace {
+
+[[noreturn]] void mismatch(const Format& format) {
+  throw std::invalid_argument("value does not suit its descriptor in " +
+                              std::string(format.text()));
+}
+
+// Next numeric input field of width w starting at pos: w characters, fewer
+// when the line ends sooner, none beyond its end; a comma ends it early and
+// the next field starts after the comma.
+std::string_view next_field(std::string_view line, std::size_t& pos, int w) {
+  std::size_t width = static_cast<std::size_t>(w);
+  std::string_view field;
+  if (pos < line.size()) field = line.substr(pos, std::min(width, line.size() - pos));
+  if (const void* comma = std::memchr(field.data(), ',', field.size())) {
+    field = field.substr(0, static_cast<std::size_t>(static_cast<const char*>(comma) - field.data()));
+    pos += field.size() + 1;
+  } else {
+    pos += width;
+  }
+  return field;
+}
+
+}  // namespace
+
+void write(Unit& unit, const Format& format, std::initializer_list<Value> values) {
+  write(unit, format, std::span<const Value>(values.begin(), values.size()));
+}
+
+void write(Unit& unit, const Format& format, std::span<const Value> values) {
+  int column = unit.length() + 1;  // a line left open by "$" goes on at the cursor
+  bool dollar = false;
+  std::size_t next = 0;
+  for (const Descriptor& d : format.descriptors()) {
+    if (d.is_data()) {
+      for (int r = 0; r < d.repeat; ++r) {
+        if (next == values.size()) goto finished;
+        const Value& v = values[next++];
+        switch (d.edit) {
+          case Edit::kA:
+            if (v.kind() != Value::Kind::kText) mismatch(format);
+            unit.put(column, v.text());
+            column += static_cast<int>(v.text().size());
+            break;
+          case Edit::kI:
+            if (v.kind() != Value::Kind::kInteger) mismatch(format);
+            put_integer(unit.place(column, d.w), d.w, v.integer());
+            column += d.w;
+            break;
+          default:
+            if (v.kind() != Value::Kind::kReal) mismatch(format);
+            put_real(unit.place(column, d.w), d.w, d.d, v.real());
+            column += d.w;
+            break;
+        }
+      }
+      continue;
+    }
+    switch (d.edit) {
+      case Edit::kSlash:
+        unit.end_line();
+        column = 1;
+        break;
+      case Edit::kSkip:
+        column += d.n;
+        break;
+      case Edit::kTab:
+        column = d.n;
+        break;
+      case Edit::kText:
+        unit.put(column, d.text);
+        column += static_cast<int>(d.text.size());
+        break;
+      case Edit::kDollar:
+        dollar = true;
+        break;
+      default:
+        break;
+    }
+  }
+finished:
+  if (next != values.size()) mismatch(format);
+  if (dollar) unit.hand_over();
+  else unit.end_line();
+}
+
+Outcome settle(Unit& unit, Outcome outcome, Handles handles) {
+  switch (outcome) {
+    case Outcome::kDone:
+      return outcome;
+    case Outcome::kEnd:
+      if (handles == Handles::kErrorsAndEnd) return Outcome::kEnd;
+      if (handles == Handles::kErrors) return Outcome::kError;
+      report(Statement::kRead, unit, kEndOfFileMessage);
+    case Outcome::kError:
+      if (handles != Handles::kNeither) return Outcome::kError;
+      report(Statement::kRead, unit, kIllegalCharacterMessage);
+  }
+  return outcome;
+}
+
+Outcome read(Unit& unit, const Format& format, std::span<const Target> targets,
+             Handles handles) {
+  std::string_view line;
+  if (!unit.next_line(line)) return settle(unit, Outcome::kEnd, handles);
+
+  std::size_t pos = 0;
+  std::size_t target = 0;
+  int element = 0;  // within the run of the current target
+  char scratch[64];
+  for (const Descriptor& d : format.descriptors()) {
+    if (!d.is_data()) {
+      switch (d.edit) {
+        case Edit::kSkip: pos += static_cast<std::size_t>(d.n); break;
+        case Edit::kTab: pos = static_cast<std::size_t>(d.n - 1); break;
+        case Edit::kSlash:
+          if (!unit.next_line(line)) return settle(unit, Outcome::kEnd, handles);
+          pos = 0;
+          break;
+        default: break;
+      }
+      continue;
+    }
+    for (int r = 0; r < d.repeat; ++r) {
+      if (target == targets.size()) return Outcome::kDone;
+      const Target& t = targets[target];
+      if (d.edit == Edit::kA) {
+        if (t.kind != Target::Kind::kText) mismatch(format);
+        auto* field = static_cast<char*>(t.first);
+        std::size_t length = static_cast<std::size_t>(t.length);
+        std::size_t from = std::min(pos, line.size());
+        std::size_t n = std::min(length, line.size() - from);
+        std::memcpy(field, line.data() + from, n);
+        std::memset(field + n, ' ', length - n);
+        if (t.whole != nullptr) t.whole->assign(line);
+        pos += length;
+      } else {
+        std::string_view field = next_field(line, pos, d.w);
+        // A field is at most w characters; w beyond the scratch size is
+        // stripped through a heap buffer (never in the program's formats).
+        std::string big;
+        char* buffer = scratch;
+        if (field.size() > sizeof scratch) {
+          big.resize(field.size());
+          buffer = big.data();
+        }
+        std::string_view text = strip_blanks(buffer, field);
+        if (d.edit == Edit::kI) {
+          if (t.kind != Target::Kind::kInteger) mismatch(format);
+          std::int32_t value;
+          if (!get_integer_field(text, value)) return settle(unit, Outcome::kError, handles);
+          static_cast<std::int32_t*>(t.first)[element * t.stride] = value;
+        } else {
+          if (t.kind != Target::Kind::kReal) mismatch(format);
+          float value;
+          if (!get_real(text, d.d, value)) return settle(unit, Outcome::kError, handles);
+          static_cast<float*>(t.first)[element * t.stride] = value;
+        }
+      }
+      if (++element == t.count) {
+        element = 0;
+        ++target;
+      }
+    }
+  }
+  return Outcome::kDone;
+}
+
+}  // namespace brix::records

@@ -1,0 +1,97 @@
+// Read and write requests driven by a format.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "records/format.h"
+#include "records/unit.h"
+
+namespace brix::records {
+
+// A fixed-length, blank-padded text field.
+template <std::size_t N>
+struct TextField {
+  char chars[N];
+  TextField() { blank(); }
+  void blank() {
+    for (char& c : chars) c = ' ';
+  }
+  std::string_view view() const { return {chars, N}; }
+};
+
+// One value of a write request.
+class Value {
+ public:
+  enum class Kind { kInteger, kReal, kText };
+  Value(std::int32_t i) : kind_(Kind::kInteger), integer_(i) {}
+  Value(float r) : kind_(Kind::kReal), real_(r) {}
+  Value(std::string_view t) : kind_(Kind::kText), text_(t) {}
+  template <std::size_t N>
+  Value(const TextField<N>& t) : kind_(Kind::kText), text_(t.view()) {}
+  Value(double) = delete;  // every real written is a 32-bit real
+
+  Kind kind() const { return kind_; }
+  std::int32_t integer() const { return integer_; }
+  float real() const { return real_; }
+  std::string_view text() const { return text_; }
+
+ private:
+  Kind kind_;
+  std::int32_t integer_ = 0;
+  float real_ = 0.0f;
+  std::string_view text_;
+};
+
+// Writes the values through the format on the unit: one or more lines.
+void write(Unit& unit, const Format& format, std::initializer_list<Value> values = {});
+void write(Unit& unit, const Format& format, std::span<const Value> values);
+
+// One receiving variable, or a run of them, of a read request.
+struct Target {
+  enum class Kind { kInteger, kReal, kText };
+  Kind kind;
+  void* first;
+  int count = 1;                // variables in the run
+  std::ptrdiff_t stride = 1;    // elements between two variables of the run
+  int length = 0;               // text fields: the declared length
+  std::string* whole = nullptr;  // text fields: receives the whole line too
+
+  static Target integer(std::int32_t& v) { return {Kind::kInteger, &v}; }
+  static Target real(float& v) { return {Kind::kReal, &v}; }
+  static Target reals(float* first, int count, std::ptrdiff_t stride) {
+    return {Kind::kReal, first, count, stride};
+  }
+  template <std::size_t N>
+  static Target text(TextField<N>& field, std::string* whole = nullptr) {
+    return {Kind::kText, field.chars, 1, 1, static_cast<int>(N), whole};
+  }
+};
+
+enum class Outcome { kDone, kError, kEnd };
+
+// Which outcomes besides done the caller takes back; any other raises the
+// run-time error report.
+enum class Handles { kNeither, kErrors, kErrorsAndEnd };
+
+// Reads one line of the unit through the format into the targets.
+Outcome read(Unit& unit, const Format& format, std::span<const Target> targets,
+             Handles handles);
+inline Outcome read(Unit& unit, const Format& format,
+                    std::initializer_list<Target> targets, Handles handles) {
+  return read(unit, format, std::span<const Target>(targets.begin(), targets.size()),
+              handles);
+}
+
+// Settles an outcome against what the caller handles: returns the outcome the
+// caller sees, or raises the report for one it does not take.
+Outcome settle(Unit& unit, Outcome outcome, Handles handles);
+
+inline constexpr std::string_view kEndOfFileMessage = "Attempt to read past end of file";
+inline constexpr std::string_view kIllegalCharacterMessage = "Illegal character in numeric input";
+
+}  // namespace brix::records
