@@ -131,6 +131,7 @@ Outcome read(Unit& unit, const Format& format, std::span<const Target> targets,
       continue;
     }
     for (int r = 0; r < d.repeat; ++r) {
+      while (target < targets.size() && targets[target].count <= 0) ++target;
       if (target == targets.size()) return Outcome::kDone;
       const Target& t = targets[target];
       if (d.edit == Edit::kA) {

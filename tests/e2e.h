@@ -1,0 +1,57 @@
+// Runs the built program in a temporary folder with a scripted standard
+// input, and the pieces of the console text it is expected to show.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace brix::e2e {
+
+struct Result {
+  std::string out;
+  std::string err;
+  int status = -1;  // exit status; -1 when ended by a signal
+};
+
+class Sandbox {
+ public:
+  Sandbox();
+  ~Sandbox();
+  const std::string& dir() const { return dir_; }
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  void write(const std::string& name, const std::string& content) const;
+  // The file's content, or nullopt when it does not exist.
+  std::optional<std::string> read(const std::string& name) const;
+  // Runs the program with the given standard input. With as_nobody, the run
+  // drops to an unprivileged user first (root passes every permission check).
+  Result run(const std::string& input, bool as_nobody = false) const;
+
+ private:
+  std::string dir_;
+};
+
+// Console texts, byte for byte.
+std::string welcome();
+std::string ask_coordinates();
+std::string coordinates_opened(const std::string& name);
+std::string ask_order();
+std::string points_read(const std::string& count5);
+std::string ask_dateline();
+std::string reading_recon();
+std::string ask_recon();
+std::string recon_opened(const std::string& name);
+std::string recon_read(const std::string& three_i6);
+std::string ask_threshold();
+std::string threshold_used(const std::string& f5);
+std::string ask_smoothing();
+std::string closing();  // after the smoothing answer: the line of one blank
+inline constexpr const char* kEnd = " End Brix_ELI\n";
+std::string eof_report();
+
+inline constexpr const char* kYearlyHeading =
+    " Year  NPeak  MN_Lon  SD_Lon  SE_Lon  MN_Tmp  SD_Tmp  SE_Tmp\n";
+inline constexpr const char* kSmoothedHeading =
+    " Year  NPeak  NPSpl  NPKMn  LonMN1  LonMN2  LonMN3  LonSD1  LonSD2  "
+    "TmpMN1  TmpMN2  TmpMN3  TmpSD1  TmpSD2\n";
+
+}  // namespace brix::e2e
