@@ -21,7 +21,8 @@ std::string_view next_field(std::string_view line, std::size_t& pos, int w) {
   std::size_t width = static_cast<std::size_t>(w);
   std::string_view field;
   if (pos < line.size()) field = line.substr(pos, std::min(width, line.size() - pos));
-  if (const void* comma = std::memchr(field.data(), ',', field.size())) {
+  const void* comma = field.empty() ? nullptr : std::memchr(field.data(), ',', field.size());
+  if (comma != nullptr) {
     field = field.substr(0, static_cast<std::size_t>(static_cast<const char*>(comma) - field.data()));
     pos += field.size() + 1;
   } else {
@@ -140,7 +141,7 @@ Outcome read(Unit& unit, const Format& format, std::span<const Target> targets,
         std::size_t length = static_cast<std::size_t>(t.length);
         std::size_t from = std::min(pos, line.size());
         std::size_t n = std::min(length, line.size() - from);
-        std::memcpy(field, line.data() + from, n);
+        if (n > 0) std::memcpy(field, line.data() + from, n);
         std::memset(field + n, ' ', length - n);
         if (t.whole != nullptr) t.whole->assign(line);
         pos += length;

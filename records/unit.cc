@@ -124,7 +124,7 @@ LineReader::Status LineReader::next(std::string_view& line) {
     if (raw[i] == '\t') length += 8 - length % 8;
     else if (raw[i] != '\r') ++length;
   }
-  if (clean_.size() < length) clean_.resize(length);
+  if (clean_.size() < length + 1) clean_.resize(length + 1);  // never empty: data() is not null
   char* out = clean_.data();
   std::size_t n = 0;
   for (std::size_t i = 0; i < size; ++i) {
