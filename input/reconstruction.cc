@@ -1,5 +1,7 @@
 #include "input/reconstruction.h"
 
+#include <sys/mman.h>
+
 #include <string>
 
 #include "records/request.h"
@@ -17,11 +19,21 @@ namespace {
 float overflow_row[max_points];
 }  // namespace
 
+void prefer_huge_pages(float* sst, std::size_t count) {
+#ifdef MADV_HUGEPAGE
+  ::madvise(sst, count * sizeof(float), MADV_HUGEPAGE);
+#else
+  (void)sst;
+  (void)count;
+#endif
+}
+
 void read_reconstruction(records::Unit& file, records::Unit& console, RunData& data) {
   static const Format kHeader("(a)");
   static const Format kYear("(i5,12000f10.3)");
   static const Format kEcho("(/1x,'Recon data read in: ',3i6)");
 
+  prefer_huge_pages(data.sst, sizeof data.sst / sizeof data.sst[0]);
   records::TextField<80> recon_header;
   records::read(file, kHeader, {Target::text(recon_header)}, Handles::kNeither);
 

@@ -11,6 +11,10 @@ namespace brix::input {
 
 inline constexpr int max_points = 12000;  // grid points, and values per year record
 inline constexpr int max_years = 2500;    // year records
+inline constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// Asks the system to back sst with huge pages where it can; a hint only.
+void prefer_huge_pages(float* sst, std::size_t count);
 
 struct RunData {
   records::TextField<80> file_name;
@@ -21,7 +25,11 @@ struct RunData {
   records::TextField<1> dateline_answer;
   // The values of one grid point for all year slots lie together: element
   // (y, p), both counted from 1, is at (p - 1) * max_years + (y - 1).
-  float sst[std::size_t{max_points} * max_years];
+  // Aligned to a huge page, so that the matrix can be mapped with huge pages
+  // (see prefer_huge_pages): a year record writes one value in each of
+  // n_points columns 10,000 bytes apart, which with small pages would miss the
+  // address translation cache at nearly every value.
+  alignas(kHugePage) float sst[std::size_t{max_points} * max_years];
   std::int32_t first_year = 0;
   std::int32_t last_year = 0;
   std::int32_t n_years = 0;

@@ -1,10 +1,12 @@
 #include "records/request.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <stdexcept>
 
 #include "records/convert.h"
+#include "records/plain.h"
 
 namespace brix::records {
 namespace {
@@ -31,7 +33,83 @@ std::string_view next_field(std::string_view line, std::size_t& pos, int w) {
   return field;
 }
 
+// Reads one Iw or Fw.d field at pos into the variable: false on a field that
+// breaks its syntax (the variable is then unchanged).
+bool read_field(std::string_view line, std::size_t& pos, const Descriptor& d,
+                Target::Kind kind, void* variable) {
+  std::string_view field = next_field(line, pos, d.w);
+  char scratch[64];
+  std::string big;  // only for fields wider than any of the program's formats
+  char* buffer = scratch;
+  if (field.size() > sizeof scratch) {
+    big.resize(field.size());
+    buffer = big.data();
+  }
+  std::string_view text = strip_blanks(buffer, field);
+  if (kind == Target::Kind::kInteger)
+    return get_integer_field(text, *static_cast<std::int32_t*>(variable));
+  return get_real(text, d.d, *static_cast<float*>(variable));
+}
+
+bool fast_fields = true;
+
+// Reads n Fw.d fields into out[0], out[stride], ... A plain field whose
+// digits m stay below 2^24 has the value m / 10^k, both exact singles, and
+// for those the single division gives the same bits as the general
+// conversion's double division rounded to single (a double quotient of two
+// singles never rounds onto a midpoint between singles). Batches of such
+// divisions run side by side. False on an input error, after storing the
+// values before the failing field.
+bool read_reals(std::string_view line, std::size_t& pos, const Descriptor& d, int n,
+                float* out, std::ptrdiff_t stride) {
+  static constexpr float kPowers[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
+                                      1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+  constexpr int kBatch = 64;
+  alignas(16) float numerator[kBatch];
+  alignas(16) float denominator[kBatch];
+  alignas(16) std::uint32_t sign[kBatch];
+  alignas(16) float quotient[kBatch];
+  const std::size_t w = static_cast<std::size_t>(d.w);
+  for (int done = 0; done < n; done += kBatch) {
+    int size = std::min(kBatch, n - done);
+    int k = 0;
+    bool failed = false;
+    for (; k < size; ++k) {
+      std::uint64_t m;
+      int fraction;
+      bool negative;
+      if (pos + w <= line.size() &&
+          parse_plain(line.data() + pos, d.w, d.d, m, fraction, negative) &&
+          m < (std::uint64_t{1} << 24) && fraction <= 10) {
+        numerator[k] = static_cast<float>(m);
+        denominator[k] = kPowers[fraction];
+        sign[k] = negative ? 0x80000000u : 0u;
+        pos += w;
+        continue;
+      }
+      float value;
+      if (!read_field(line, pos, d, Target::Kind::kReal, &value)) {
+        failed = true;
+        break;
+      }
+      numerator[k] = value;  // divided by 1: unchanged, NaN and signs included
+      denominator[k] = 1.0f;
+      sign[k] = 0;
+    }
+    for (int i = 0; i < k; ++i) {
+      quotient[i] = std::bit_cast<float>(
+          std::bit_cast<std::uint32_t>(numerator[i] / denominator[i]) ^ sign[i]);
+    }
+    float* o = out + static_cast<std::ptrdiff_t>(done) * stride;
+    for (int i = 0; i < k; ++i, o += stride) *o = quotient[i];
+    if (failed) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+void use_fast_fields(bool on) { fast_fields = on; }
 
 void write(Unit& unit, const Format& format, std::initializer_list<Value> values) {
   write(unit, format, std::span<const Value>(values.begin(), values.size()));
@@ -117,7 +195,6 @@ Outcome read(Unit& unit, const Format& format, std::span<const Target> targets,
   std::size_t pos = 0;
   std::size_t target = 0;
   int element = 0;  // within the run of the current target
-  char scratch[64];
   for (const Descriptor& d : format.descriptors()) {
     if (!d.is_data()) {
       switch (d.edit) {
@@ -145,28 +222,23 @@ Outcome read(Unit& unit, const Format& format, std::span<const Target> targets,
         std::memset(field + n, ' ', length - n);
         if (t.whole != nullptr) t.whole->assign(line);
         pos += length;
+      } else if (d.edit == Edit::kF && t.kind == Target::Kind::kReal && fast_fields) {
+        // The hot path of the year records: a run of F fields into a run of
+        // reals. Fields in plain form are converted in batches; any other
+        // goes through the general field reading.
+        int n = std::min(d.repeat - r, t.count - element);
+        float* out = static_cast<float*>(t.first) + element * t.stride;
+        if (!read_reals(line, pos, d, n, out, t.stride)) return settle(unit, Outcome::kError, handles);
+        r += n - 1;
+        element += n - 1;
       } else {
-        std::string_view field = next_field(line, pos, d.w);
-        // A field is at most w characters; w beyond the scratch size is
-        // stripped through a heap buffer (never in the program's formats).
-        std::string big;
-        char* buffer = scratch;
-        if (field.size() > sizeof scratch) {
-          big.resize(field.size());
-          buffer = big.data();
-        }
-        std::string_view text = strip_blanks(buffer, field);
-        if (d.edit == Edit::kI) {
-          if (t.kind != Target::Kind::kInteger) mismatch(format);
-          std::int32_t value;
-          if (!get_integer_field(text, value)) return settle(unit, Outcome::kError, handles);
-          static_cast<std::int32_t*>(t.first)[element * t.stride] = value;
-        } else {
-          if (t.kind != Target::Kind::kReal) mismatch(format);
-          float value;
-          if (!get_real(text, d.d, value)) return settle(unit, Outcome::kError, handles);
-          static_cast<float*>(t.first)[element * t.stride] = value;
-        }
+        if ((d.edit == Edit::kI) != (t.kind == Target::Kind::kInteger) ||
+            t.kind == Target::Kind::kText)
+          mismatch(format);
+        char* first = static_cast<char*>(t.first);
+        std::size_t size = t.kind == Target::Kind::kInteger ? sizeof(std::int32_t) : sizeof(float);
+        if (!read_field(line, pos, d, t.kind, first + element * t.stride * static_cast<std::ptrdiff_t>(size)))
+          return settle(unit, Outcome::kError, handles);
       }
       if (++element == t.count) {
         element = 0;

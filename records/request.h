@@ -87,6 +87,11 @@ inline Outcome read(Unit& unit, const Format& format,
               handles);
 }
 
+// Year records convert fields in plain form directly; off, every field takes
+// the general way. The values are the same either way: tests and benchmarks
+// compare the two.
+void use_fast_fields(bool on);
+
 // Settles an outcome against what the caller handles: returns the outcome the
 // caller sees, or raises the report for one it does not take.
 Outcome settle(Unit& unit, Outcome outcome, Handles handles);

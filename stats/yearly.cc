@@ -12,6 +12,9 @@ namespace {
 // many values as there can be grid points.
 float warm_lon[input::max_points];
 float warm_sst[input::max_points];
+// The grid points of the band, in grid order: the same in every year, since
+// membership depends on the latitude alone.
+int band_points[input::max_points];
 
 }  // namespace
 
@@ -24,13 +27,15 @@ void yearly_statistics(records::Unit& table, const input::RunData& data,
   const float north = 5.0f;
 
   records::write(table, kHeading);
+  std::int32_t n_band = 0;
+  for (int p = 1; p <= data.n_points; ++p) {
+    float lat = data.grid_lat[p - 1];
+    if (lat >= south && lat <= north) band_points[n_band++] = p;  // a NaN latitude is outside
+  }
   for (int y = 1; y <= data.n_years; ++y) {
-    std::int32_t n_band = 0;
     std::int32_t n_warm = 0;
-    for (int p = 1; p <= data.n_points; ++p) {
-      float lat = data.grid_lat[p - 1];
-      if (!(lat >= south && lat <= north)) continue;  // a NaN latitude is outside
-      ++n_band;
+    for (int k = 0; k < n_band; ++k) {
+      int p = band_points[k];
       float v = data.sst_at(y, p);
       if (v > convection_threshold) {
         warm_lon[n_warm] = data.grid_lon[p - 1];
