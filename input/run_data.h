@@ -37,6 +37,10 @@ struct RunData {
   float& sst_at(int y, int p) {
     return sst[static_cast<std::size_t>(p - 1) * max_years + static_cast<std::size_t>(y - 1)];
   }
+  // The values of grid point p for year slots 1, 2, ...
+  const float* sst_column(int p) const {
+    return sst + static_cast<std::size_t>(p - 1) * max_years;
+  }
   float sst_at(int y, int p) const {
     return sst[static_cast<std::size_t>(p - 1) * max_years + static_cast<std::size_t>(y - 1)];
   }

@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <cstring>
 
+#ifdef __SSE4_1__
+#include <immintrin.h>
+#endif
+
 namespace brix::records {
 
 namespace plain_detail {
@@ -124,5 +128,53 @@ inline bool get_real_plain(const char* p, int w, int implied_decimals, float& va
   value = plain_detail::scaled(m, fraction, negative);
   return true;
 }
+
+#ifdef __SSE4_1__
+#define BRIX_PLAIN_SIMD 1
+// The same reading for the layout of the year records ("%10.3f"), with SSE4.1:
+// one 16-byte load classifies every column at once. Needs 16 readable bytes
+// at p (the field and 6 bytes after it). Gives m and the sign; the field has
+// 3 decimals.
+inline bool parse_plain_10_3(const char* p, std::uint64_t& m, bool& negative) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i d = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+  const __m128i is_digit = _mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(9)), d);
+  const unsigned digit = static_cast<unsigned>(_mm_movemask_epi8(is_digit));
+  // Columns 8 to 10 (bits 7 to 9) are the decimals, column 7 the point.
+  if ((digit & 0x380u) != 0x380u || p[6] != '.') return false;
+  const unsigned integer = digit & 0x3Fu;  // digits among columns 1 to 6
+  // The integer digits run up to the point without a gap.
+  if (integer != 0 && integer + (integer & -integer) != 0x40u) return false;
+  const unsigned first = integer != 0 ? static_cast<unsigned>(std::countr_zero(integer)) : 6u;
+  const unsigned before = (1u << first) - 1;  // the columns before the digits
+  const unsigned blank =
+      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')))) & before;
+  const unsigned minus =
+      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('-')))) & before;
+  const unsigned plus =
+      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('+')))) & before;
+  const unsigned sign = minus | plus;
+  // Blanks, then at most one sign right before the digits.
+  if (sign != 0 && sign != (1u << (first - 1))) return false;
+  if ((blank | sign) != before) return false;
+  negative = minus != 0;
+
+  // The ten columns without the point, as digit values right-aligned in 16
+  // bytes (non-digits are zero), then summed in pairs, fours and eights.
+  const __m128i digits = _mm_and_si128(d, is_digit);
+  const __m128i packed = _mm_shuffle_epi8(
+      digits, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, 0, 1, 2, 3, 4, 5, 7, 8, 9));
+  const __m128i pairs = _mm_maddubs_epi16(
+      packed, _mm_setr_epi8(10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1));
+  const __m128i fours = _mm_madd_epi16(pairs, _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1));
+  const __m128i narrow = _mm_packus_epi32(fours, fours);
+  const __m128i eights =
+      _mm_madd_epi16(narrow, _mm_setr_epi16(10000, 1, 10000, 1, 10000, 1, 10000, 1));
+  const auto high = static_cast<std::uint64_t>(_mm_cvtsi128_si32(eights));
+  const auto low = static_cast<std::uint64_t>(_mm_extract_epi32(eights, 1));
+  m = high * 100000000u + low;
+  return true;
+}
+#endif
 
 }  // namespace brix::records

@@ -57,52 +57,48 @@ bool fast_fields = true;
 // digits m stay below 2^24 has the value m / 10^k, both exact singles, and
 // for those the single division gives the same bits as the general
 // conversion's double division rounded to single (a double quotient of two
-// singles never rounds onto a midpoint between singles). Batches of such
-// divisions run side by side. False on an input error, after storing the
-// values before the failing field.
+// singles never rounds onto a midpoint between singles). False on an input
+// error, after storing the values before the failing field.
 bool read_reals(std::string_view line, std::size_t& pos, const Descriptor& d, int n,
                 float* out, std::ptrdiff_t stride) {
   static constexpr float kPowers[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
                                       1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
-  constexpr int kBatch = 64;
-  alignas(16) float numerator[kBatch];
-  alignas(16) float denominator[kBatch];
-  alignas(16) std::uint32_t sign[kBatch];
-  alignas(16) float quotient[kBatch];
   const std::size_t w = static_cast<std::size_t>(d.w);
-  for (int done = 0; done < n; done += kBatch) {
-    int size = std::min(kBatch, n - done);
-    int k = 0;
-    bool failed = false;
-    for (; k < size; ++k) {
-      std::uint64_t m;
-      int fraction;
-      bool negative;
-      if (pos + w <= line.size() &&
-          parse_plain(line.data() + pos, d.w, d.d, m, fraction, negative) &&
-          m < (std::uint64_t{1} << 24) && fraction <= 10) {
-        numerator[k] = static_cast<float>(m);
-        denominator[k] = kPowers[fraction];
-        sign[k] = negative ? 0x80000000u : 0u;
-        pos += w;
-        continue;
+  const char* const text = line.data();
+  const std::size_t size = line.size();
+#ifdef BRIX_PLAIN_SIMD
+  const bool layout_10_3 = d.w == 10 && d.d == 3;
+#endif
+  int k = 0;
+  while (k < n) {
+#ifdef BRIX_PLAIN_SIMD
+    // The layout of the year records, while 16 bytes remain readable.
+    if (layout_10_3) {
+      for (; k < n && pos + 16 <= size; ++k, out += stride) {
+        std::uint64_t m;
+        bool negative;
+        if (!parse_plain_10_3(text + pos, m, negative) || m >= (std::uint64_t{1} << 24)) break;
+        float v = static_cast<float>(m) / 1000.0f;
+        *out = negative ? -v : v;
+        pos += 10;
       }
-      float value;
-      if (!read_field(line, pos, d, Target::Kind::kReal, &value)) {
-        failed = true;
-        break;
-      }
-      numerator[k] = value;  // divided by 1: unchanged, NaN and signs included
-      denominator[k] = 1.0f;
-      sign[k] = 0;
+      if (k == n) break;
     }
-    for (int i = 0; i < k; ++i) {
-      quotient[i] = std::bit_cast<float>(
-          std::bit_cast<std::uint32_t>(numerator[i] / denominator[i]) ^ sign[i]);
+#endif
+    // Any other field, one at a time.
+    std::uint64_t m;
+    int fraction;
+    bool negative;
+    if (pos + w <= size && parse_plain(text + pos, d.w, d.d, m, fraction, negative) &&
+        m < (std::uint64_t{1} << 24) && fraction <= 10) {
+      float v = static_cast<float>(m) / kPowers[fraction];
+      *out = negative ? -v : v;
+      pos += w;
+    } else if (!read_field(line, pos, d, Target::Kind::kReal, out)) {
+      return false;
     }
-    float* o = out + static_cast<std::ptrdiff_t>(done) * stride;
-    for (int i = 0; i < k; ++i, o += stride) *o = quotient[i];
-    if (failed) return false;
+    ++k;
+    out += stride;
   }
   return true;
 }
