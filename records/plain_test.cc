@@ -61,7 +61,7 @@ TEST(PlainFieldTest, AgreesWithTheGeneralConversionBitForBit) {
 TEST(PlainFieldTest, LeavesEveryOtherFormToTheGeneralConversion) {
   for (const char* s : {"  28.5    ", " 2 8.500  ", "    28,500", "   2.85e+1", "       NaN",
                         "      -inf", "    28.5x0", "          ", "   28..500", "    -  1.0",
-                        "   --1.000", "  1.0-3   ", std::string("  \t 1.000").c_str()}) {
+                        "   --1.000", "  1.0-3   ", "  \t 1.000"}) {
     float v = 42.0f;
     EXPECT_FALSE(get_real_plain(s, 10, 3, v)) << "[" << s << "]";
     EXPECT_EQ(v, 42.0f);
