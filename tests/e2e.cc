@@ -2,10 +2,15 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -77,6 +82,107 @@ Result Sandbox::run(const std::string& input, bool as_nobody) const {
   r.err = slurp(err);
   r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
   ::unlink(in.c_str());
+  ::unlink(out.c_str());
+  ::unlink(err.c_str());
+  return r;
+}
+
+namespace {
+
+// Waits for the child until the deadline; kills it there.
+bool wait_until(pid_t pid, std::chrono::steady_clock::time_point deadline, int& wstatus) {
+  for (;;) {
+    pid_t done = ::waitpid(pid, &wstatus, WNOHANG);
+    if (done == pid) return true;
+    if (done < 0 && errno != EINTR) return false;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &wstatus, 0);
+      return false;
+    }
+    ::usleep(2000);
+  }
+}
+
+// Milliseconds left before the deadline, at least 0.
+int left_ms(std::chrono::steady_clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+}  // namespace
+
+Result Sandbox::run_with(const std::string& input, const Streams& streams) const {
+  std::signal(SIGPIPE, SIG_IGN);  // feeding a program that has ended fails with EPIPE
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(streams.timeout_seconds);
+  const bool piped_out = streams.out == Streams::Out::kPipe;
+  std::string out = dir_ + "/.stdout", err = dir_ + "/.stderr";
+  int in_pipe[2], out_pipe[2] = {-1, -1};
+  if (::pipe2(in_pipe, O_CLOEXEC) != 0 || (piped_out && ::pipe2(out_pipe, O_CLOEXEC) != 0))
+    return {};
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    int fd2 = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    int fd0 = streams.input_path.empty() ? in_pipe[0]
+                                         : ::open(streams.input_path.c_str(), O_RDONLY);
+    if (fd2 < 0 || fd0 < 0 || ::dup2(fd2, 2) < 0 || ::dup2(fd0, 0) < 0 ||
+        ::chdir(dir_.c_str()) != 0)
+      ::_exit(127);
+    ::close(fd2);
+    switch (streams.out) {
+      case Streams::Out::kFile: {
+        int fd1 = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (fd1 < 0 || ::dup2(fd1, 1) < 0) ::_exit(127);
+        ::close(fd1);
+        break;
+      }
+      case Streams::Out::kClosed:
+        ::close(1);
+        break;
+      case Streams::Out::kPipe:
+        if (::dup2(out_pipe[1], 1) < 0) ::_exit(127);
+        break;
+    }
+    ::umask(022);
+    ::execl(BRIX_ELI_PATH, "brix_eli", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(in_pipe[0]);
+  bool input_open = true;
+  auto feed = [&](const std::string& text) {
+    for (std::size_t fed = 0; input_open && fed < text.size();) {
+      pollfd p{in_pipe[1], POLLOUT, 0};
+      if (::poll(&p, 1, left_ms(deadline)) <= 0) break;
+      ssize_t n = ::write(in_pipe[1], text.data() + fed, text.size() - fed);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) input_open = false;  // the program has ended or closed its input
+      else fed += static_cast<std::size_t>(n);
+    }
+  };
+  Result r;
+  if (piped_out) {
+    feed(streams.first_input);
+    ::close(out_pipe[1]);
+    char buffer[4096];
+    while (r.out.size() < streams.read_before_closing) {
+      pollfd p{out_pipe[0], POLLIN, 0};
+      if (::poll(&p, 1, left_ms(deadline)) <= 0) break;
+      std::size_t want = std::min(sizeof buffer, streams.read_before_closing - r.out.size());
+      ssize_t n = ::read(out_pipe[0], buffer, want);
+      if (n <= 0) break;
+      r.out.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(out_pipe[0]);
+  }
+  feed(input);
+  ::close(in_pipe[1]);
+  int wstatus = 0;
+  r.timed_out = !wait_until(pid, deadline, wstatus);
+  if (streams.out == Streams::Out::kFile) r.out = slurp(out);
+  r.err = slurp(err);
+  r.status = !r.timed_out && WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
   ::unlink(out.c_str());
   ::unlink(err.c_str());
   return r;

@@ -2,6 +2,7 @@
 // input, and the pieces of the console text it is expected to show.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -11,6 +12,22 @@ struct Result {
   std::string out;
   std::string err;
   int status = -1;  // exit status; -1 when ended by a signal
+  bool timed_out = false;  // run_with: killed at its time limit
+};
+
+// How run_with connects the program's standard streams.
+struct Streams {
+  enum class Out { kFile, kClosed, kPipe };
+  Out out = Out::kFile;
+  // kPipe: first_input is fed, then this many bytes of standard output are
+  // read (they become Result::out), then the pipe's reading end is closed;
+  // only after that is the rest of the input fed.
+  std::string first_input;
+  std::size_t read_before_closing = 0;
+  // When not empty, standard input is this path opened for reading, and the
+  // input is not fed.
+  std::string input_path;
+  int timeout_seconds = 60;  // the program is killed after that
 };
 
 class Sandbox {
@@ -25,6 +42,11 @@ class Sandbox {
   // Runs the program with the given standard input. With as_nobody, the run
   // drops to an unprivileged user first (root passes every permission check).
   Result run(const std::string& input, bool as_nobody = false) const;
+  // Runs the program with the input fed through a pipe, which is closed
+  // after it, and standard output as `streams` says. The caller's descriptors
+  // that are not close-on-exec stay open in the program (for names such as
+  // /dev/fd/N). Ignores SIGPIPE in the calling process.
+  Result run_with(const std::string& input, const Streams& streams) const;
 
  private:
   std::string dir_;
