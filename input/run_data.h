@@ -41,9 +41,6 @@ struct RunData {
   const float* sst_column(int p) const {
     return sst + static_cast<std::size_t>(p - 1) * max_years;
   }
-  float sst_at(int y, int p) const {
-    return sst[static_cast<std::size_t>(p - 1) * max_years + static_cast<std::size_t>(y - 1)];
-  }
 };
 
 }  // namespace brix::input
