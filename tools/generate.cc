@@ -85,12 +85,13 @@ class FileSink : public Sink {
   std::FILE* f_;
 };
 
-// Hundredths of a degree as "-5.00", "120.00".
-std::size_t put_centi(char* out, std::int32_t v) {
+// v / 10^decimals written with that many decimals ("-5.00", "29.512"); at
+// most 15 characters. Returns their number.
+std::size_t put_fixed(char* out, std::int32_t v, int decimals) {
   char digits[16];
   int n = 0;
   std::int64_t m = v < 0 ? -std::int64_t{v} : v;
-  for (int i = 0; i < 2; ++i) {
+  for (int i = 0; i < decimals; ++i) {
     digits[n++] = static_cast<char>('0' + m % 10);
     m /= 10;
   }
@@ -103,6 +104,9 @@ std::size_t put_centi(char* out, std::int32_t v) {
   for (int i = 0; i < n; ++i) out[i] = digits[n - 1 - i];
   return static_cast<std::size_t>(n);
 }
+
+// Hundredths of a degree as "-5.00", "120.00".
+std::size_t put_centi(char* out, std::int32_t v) { return put_fixed(out, v, 2); }
 
 // Replaces each run of blanks that ends at a tab stop (every 8 columns) by
 // one tab, as unexpand does; expanding the tabs again gives the line back.
@@ -457,26 +461,15 @@ std::string write_files(const Options& o, const std::string& xy_path,
 }
 
 void put_milli(char* out, std::int32_t value) {
-  char digits[16];
-  int n = 0;
-  std::int64_t m = value < 0 ? -std::int64_t{value} : value;
-  for (int i = 0; i < 3; ++i) {
-    digits[n++] = static_cast<char>('0' + m % 10);
-    m /= 10;
-  }
-  digits[n++] = '.';
-  do {
-    digits[n++] = static_cast<char>('0' + m % 10);
-    m /= 10;
-  } while (m != 0);
-  if (value < 0) digits[n++] = '-';
+  char text[16];
+  int n = static_cast<int>(put_fixed(text, value, 3));
   int pad = 10 - n;
   if (pad < 0) {  // outside the documented range: no room, as an F field shows it
     std::memset(out, '*', 10);
     return;
   }
   std::memset(out, ' ', static_cast<std::size_t>(pad));
-  for (int i = 0; i < n; ++i) out[pad + i] = digits[n - 1 - i];
+  std::memcpy(out + pad, text, static_cast<std::size_t>(n));
 }
 
 }  // namespace brix::gen
