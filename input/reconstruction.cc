@@ -17,8 +17,8 @@ namespace {
 // A record beyond the capacity is read here, only to learn whether the file
 // really holds one more year.
 float overflow_row[max_points];
-}  // namespace
 
+// Asks the system to back sst with huge pages where it can; a hint only.
 void prefer_huge_pages(float* sst, std::size_t count) {
 #ifdef MADV_HUGEPAGE
   ::madvise(sst, count * sizeof(float), MADV_HUGEPAGE);
@@ -27,6 +27,8 @@ void prefer_huge_pages(float* sst, std::size_t count) {
   (void)count;
 #endif
 }
+
+}  // namespace
 
 void read_reconstruction(records::Unit& file, records::Unit& console, RunData& data) {
   static const Format kHeader("(a)");

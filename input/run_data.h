@@ -13,9 +13,6 @@ inline constexpr int max_points = 12000;  // grid points, and values per year re
 inline constexpr int max_years = 2500;    // year records
 inline constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
-// Asks the system to back sst with huge pages where it can; a hint only.
-void prefer_huge_pages(float* sst, std::size_t count);
-
 struct RunData {
   records::TextField<80> file_name;
   std::int32_t coord_order = 0;
@@ -26,7 +23,7 @@ struct RunData {
   // The values of one grid point for all year slots lie together: element
   // (y, p), both counted from 1, is at (p - 1) * max_years + (y - 1).
   // Aligned to a huge page, so that the matrix can be mapped with huge pages
-  // (see prefer_huge_pages): a year record writes one value in each of
+  // (the reconstruction reader asks for them): a year record writes one value in each of
   // n_points columns 10,000 bytes apart, which with small pages would miss the
   // address translation cache at nearly every value.
   alignas(kHugePage) float sst[std::size_t{max_points} * max_years];

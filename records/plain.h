@@ -5,7 +5,6 @@
 
 #include <bit>
 #include <cstdint>
-#include <cstring>
 
 #ifdef __SSE4_1__
 #include <immintrin.h>
@@ -13,86 +12,12 @@
 
 namespace brix::records {
 
-namespace plain_detail {
-
-// Powers of ten up to 10^22 are exact doubles, as repeated squaring forms them.
-inline constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-inline constexpr std::uint64_t kIntegerPowers[] = {1,      10,      100,      1000,      10000,
-                                                   100000, 1000000, 10000000, 100000000};
-inline constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-
-// m / 10^fraction with the field's sign, rounded to single.
-inline float scaled(std::uint64_t m, int fraction, bool negative) {
-  double v = static_cast<double>(m);
-  if (fraction > 0) v /= kExactPowers[fraction];
-  if (negative) v = -v;
-  return static_cast<float>(v);
-}
-
-// A mask of the low n bytes of a 64-bit word, 0 <= n <= 8.
-inline std::uint64_t low_bytes(int n) { return n >= 8 ? ~0ULL : (1ULL << (8 * n)) - 1; }
-
-// The value of up to 8 decimal digit values held one per byte, the most
-// significant digit in the lowest byte (memory order), bytes before the
-// first digit zero.
-inline std::uint64_t eight_digits(std::uint64_t d) {
-  d = (d * 10) + (d >> 8);
-  return (((d & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
-          (((d >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
-         32;
-}
-
-// Fields whose point stands d + 1 places from the right and whose integer
-// part fits in the first 8 bytes: blanks, an optional sign, digits, read
-// without a byte-by-byte search. Width and decimals are template parameters
-// for the layouts met in bulk, so that every mask and shift is a constant.
-template <int W, int D>
-inline bool aligned_fixed(const char* p, std::uint64_t& m, bool& negative) {
-  constexpr int L = W - D - 1;  // columns before the point
-  static_assert(W >= 8 && D >= 1 && D <= 8 && L >= 1 && L <= 8);
-  if (p[L] != '.') return false;
-  std::uint64_t fraction = 0;
-  for (int i = L + 1; i < W; ++i) {
-    unsigned c = static_cast<unsigned char>(p[i]) - '0';
-    if (c > 9) return false;
-    fraction = fraction * 10 + c;
-  }
-  std::uint64_t x;
-  std::memcpy(&x, p, 8);
-  if constexpr (std::endian::native == std::endian::big) x = __builtin_bswap64(x);
-  // Non-zero bytes of `other` mark bytes that are not digits.
-  std::uint64_t other = ((x & (0xF0 * kOnes)) ^ (0x30 * kOnes)) |
-                        (((x & (0x0F * kOnes)) + 0x06 * kOnes) & (0xF0 * kOnes));
-  other &= low_bytes(L);
-  int j = other == 0 ? -1 : (63 - std::countl_zero(other)) / 8;  // last non-digit
-  std::uint64_t digits = (x & (0x0F * kOnes)) & ~low_bytes(j + 1) & low_bytes(L);
-  std::uint64_t integer = eight_digits(digits << (8 * (8 - L)));
-  negative = false;
-  if (j >= 0) {
-    char s = p[j];
-    negative = s == '-';
-    if (!negative && s != '+' && s != ' ') return false;
-    if (((x ^ (0x20 * kOnes)) & low_bytes(j)) != 0) return false;  // blanks before
-  }
-  m = integer * kIntegerPowers[D] + fraction;
-  return true;
-}
-
-}  // namespace plain_detail
-
 // A field of exactly w characters in plain form: leading blanks, an optional
 // sign, at most 18 digits with at most one point, nothing else. Gives its
 // digits as the integer m, the number of decimals (d when the field has no
 // point) and the sign; its value is m / 10^fraction. False for any other form.
 inline bool parse_plain(const char* p, int w, int d, std::uint64_t& m, int& fraction,
                         bool& negative) {
-  using namespace plain_detail;
-  if (w == 10 && d == 3 && aligned_fixed<10, 3>(p, m, negative)) {
-    fraction = 3;
-    return true;
-  }
   int i = 0;
   while (i < w && p[i] == ' ') ++i;
   if (i == w) return false;
@@ -115,18 +40,31 @@ inline bool parse_plain(const char* p, int w, int d, std::uint64_t& m, int& frac
   }
   if (digits == 0 || digits > 18) return false;
   if (fraction < 0) fraction = d;
-  return fraction <= 22;
+  return true;
 }
 
-// Fw.d input of a field in plain form, with the value get_real gives for it:
-// the digits made a double, divided by the power of ten, rounded to single.
+// The value m / 10^fraction with its sign, for m below 2^24 and at most 10
+// decimals: then m and 10^fraction are exact singles, and their single
+// quotient has the bits of the general conversion's double quotient rounded
+// to single (a double quotient of two singles never rounds onto a midpoint
+// between singles). False, value unchanged, outside that range.
+inline bool plain_value(std::uint64_t m, int fraction, bool negative, float& value) {
+  static constexpr float kPowers[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
+                                      1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+  if (m >= (std::uint64_t{1} << 24) || fraction > 10) return false;
+  float v = static_cast<float>(m) / kPowers[fraction];
+  value = negative ? -v : v;
+  return true;
+}
+
+// Fw.d input of a field in plain form, with the value get_real gives for it;
+// false for any other field.
 inline bool get_real_plain(const char* p, int w, int implied_decimals, float& value) {
   std::uint64_t m;
   int fraction;
   bool negative;
-  if (!parse_plain(p, w, implied_decimals, m, fraction, negative)) return false;
-  value = plain_detail::scaled(m, fraction, negative);
-  return true;
+  return parse_plain(p, w, implied_decimals, m, fraction, negative) &&
+         plain_value(m, fraction, negative, value);
 }
 
 #ifdef __SSE4_1__

@@ -1,7 +1,6 @@
 #include "records/request.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <stdexcept>
 
@@ -53,46 +52,29 @@ bool read_field(std::string_view line, std::size_t& pos, const Descriptor& d,
 
 bool fast_fields = true;
 
-// Reads n Fw.d fields into out[0], out[stride], ... A plain field whose
-// digits m stay below 2^24 has the value m / 10^k, both exact singles, and
-// for those the single division gives the same bits as the general
-// conversion's double division rounded to single (a double quotient of two
-// singles never rounds onto a midpoint between singles). False on an input
-// error, after storing the values before the failing field.
+// Reads n Fw.d fields into out[0], out[stride], ...: plain fields directly,
+// any other through the general field reading. False on an input error,
+// after storing the values before the failing field.
 bool read_reals(std::string_view line, std::size_t& pos, const Descriptor& d, int n,
                 float* out, std::ptrdiff_t stride) {
-  static constexpr float kPowers[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
-                                      1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
   const std::size_t w = static_cast<std::size_t>(d.w);
-  const char* const text = line.data();
-  const std::size_t size = line.size();
-#ifdef BRIX_PLAIN_SIMD
-  const bool layout_10_3 = d.w == 10 && d.d == 3;
-#endif
   int k = 0;
   while (k < n) {
 #ifdef BRIX_PLAIN_SIMD
     // The layout of the year records, while 16 bytes remain readable.
-    if (layout_10_3) {
-      for (; k < n && pos + 16 <= size; ++k, out += stride) {
+    if (d.w == 10 && d.d == 3) {
+      for (; k < n && pos + 16 <= line.size(); ++k, out += stride) {
         std::uint64_t m;
         bool negative;
-        if (!parse_plain_10_3(text + pos, m, negative) || m >= (std::uint64_t{1} << 24)) break;
-        float v = static_cast<float>(m) / 1000.0f;
-        *out = negative ? -v : v;
+        if (!parse_plain_10_3(line.data() + pos, m, negative) || !plain_value(m, 3, negative, *out))
+          break;
         pos += 10;
       }
       if (k == n) break;
     }
 #endif
     // Any other field, one at a time.
-    std::uint64_t m;
-    int fraction;
-    bool negative;
-    if (pos + w <= size && parse_plain(text + pos, d.w, d.d, m, fraction, negative) &&
-        m < (std::uint64_t{1} << 24) && fraction <= 10) {
-      float v = static_cast<float>(m) / kPowers[fraction];
-      *out = negative ? -v : v;
+    if (pos + w <= line.size() && get_real_plain(line.data() + pos, d.w, d.d, *out)) {
       pos += w;
     } else if (!read_field(line, pos, d, Target::Kind::kReal, out)) {
       return false;
@@ -220,8 +202,7 @@ Outcome read(Unit& unit, const Format& format, std::span<const Target> targets,
         pos += length;
       } else if (d.edit == Edit::kF && t.kind == Target::Kind::kReal && fast_fields) {
         // The hot path of the year records: a run of F fields into a run of
-        // reals. Fields in plain form are converted in batches; any other
-        // goes through the general field reading.
+        // reals.
         int n = std::min(d.repeat - r, t.count - element);
         float* out = static_cast<float*>(t.first) + element * t.stride;
         if (!read_reals(line, pos, d, n, out, t.stride)) return settle(unit, Outcome::kError, handles);
