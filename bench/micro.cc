@@ -18,6 +18,7 @@
 #include "records/format.h"
 #include "records/freeform.h"
 #include "records/request.h"
+#include "records/test_util.h"
 #include "records/unit.h"
 #include "tools/generate.h"
 
@@ -32,28 +33,7 @@ using brix::records::Unit;
 constexpr int kPoints = 12000;
 constexpr int kYears = 2500;
 
-// A file in /tmp holding the given text, removed with the object.
-class TempFile {
- public:
-  explicit TempFile(const std::string& text) {
-    char name[] = "/tmp/brix_micro_XXXXXX";
-    int fd = ::mkstemp(name);
-    if (fd < 0) std::abort();
-    path_ = name;
-    std::size_t done = 0;
-    while (done < text.size()) {
-      ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-      if (n <= 0) std::abort();
-      done += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-  }
-  ~TempFile() { ::unlink(path_.c_str()); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using brix::records::testing::TempFile;
 
 // 16 year records of the capacity case.
 const brix::gen::Dataset& records16() {

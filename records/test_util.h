@@ -1,4 +1,4 @@
-// Test helpers: units over temporary files.
+// Test and benchmark helpers: temporary files and units over them.
 #pragma once
 
 #include <fcntl.h>
@@ -20,7 +20,12 @@ class TempFile {
     char name[] = "/tmp/brix_test_XXXXXX";
     int fd = ::mkstemp(name);
     path_ = name;
-    if (!content.empty() && ::write(fd, content.data(), content.size()) < 0) std::abort();
+    if (fd < 0) std::abort();
+    for (std::size_t done = 0; done < content.size();) {
+      ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+      if (n <= 0) std::abort();
+      done += static_cast<std::size_t>(n);
+    }
     ::close(fd);
   }
   ~TempFile() { ::unlink(path_.c_str()); }

@@ -39,7 +39,6 @@ Outputs run(const std::string& xy, const std::string& recon, const std::string& 
   return r;
 }
 
-const char* kFourPoints = "-5 150\n0 160\n5 170\n6 180\n";
 const char* kOneYear = "h\n 1950    28.000    29.000    30.000    31.000\n";
 
 TEST(AnalysisTest, SpecialYears) {

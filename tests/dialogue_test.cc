@@ -10,31 +10,13 @@
 namespace brix::e2e {
 namespace {
 
-const char* kFourPoints = "-5 150\n0 160\n5 170\n6 180\n";
-
-std::string year_line(int year, const std::vector<const char*>& fields10) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "%5d", year);
-  std::string s = buf;
-  for (const char* f : fields10) s += f;
-  return s + "\n";
-}
-
 // Four identical years: every series is constant, so smoothing leaves it as
 // it is.
 std::string four_equal_years() {
   std::string s = "QMV reconstruction, 4 points\n";
   for (int y = 1950; y <= 1953; ++y)
-    s += year_line(y, {"    28.000", "    29.000", "    30.000", "    31.000"});
+    s += four_point_year(y);
   return s;
-}
-
-// The console of a run whose coordinates and reconstruction both open at the
-// first asking, up to and including the threshold question.
-std::string console_to_threshold(const std::string& count5, const std::string& recon3) {
-  return welcome() + ask_coordinates() + coordinates_opened("xy.txt") + ask_order() +
-         points_read(count5) + ask_dateline() + reading_recon() + ask_recon() +
-         recon_opened("recon.txt") + recon_read(recon3) + ask_threshold();
 }
 
 TEST(DialogueTest, FullRunWithRetries) {
@@ -71,8 +53,7 @@ TEST(DialogueTest, FullRunWithRetries) {
 TEST(DialogueTest, FourGridPointExample) {
   Sandbox box;
   box.write("xy.txt", kFourPoints);
-  box.write("recon.txt", "header\n" + year_line(1950, {"    28.000", "    29.000",
-                                                       "    30.000", "    31.000"}));
+  box.write("recon.txt", "header\n" + four_point_year(1950));
   Result r = box.run("xy.txt\n1\nn\nrecon.txt\n28.5\n5\n");
   EXPECT_EQ(r.out, console_to_threshold("    4", "  1950  1950     1") +
                        threshold_used("  29.") + ask_smoothing() + closing());
@@ -98,7 +79,7 @@ TEST(DialogueTest, DatelineAnswers) {
   for (const auto& c : cases) {
     Sandbox box;
     box.write("xy.txt", "0 -170\n0 170\n");
-    box.write("recon.txt", "h\n" + year_line(2000, {"    29.000", "    29.000"}));
+    box.write("recon.txt", "h\n 2000    29.000    29.000\n");
     Result r = box.run(std::string("xy.txt\n1\n") + c.answer + "\nrecon.txt\n28\n5\n");
     EXPECT_EQ(r.status, 0) << c.answer;
     auto table = box.read("Brix_ELI_5N-5S.txt");
@@ -109,8 +90,7 @@ TEST(DialogueTest, DatelineAnswers) {
 }
 
 TEST(DialogueTest, EndOfInputAtEachQuestion) {
-  const std::string recon = "h\n" + year_line(1950, {"    28.000", "    29.000", "    30.000",
-                                                     "    31.000"});
+  const std::string recon = "h\n" + four_point_year(1950);
   const std::string to_threshold = console_to_threshold("    4", "  1950  1950     1");
   const struct {
     const char* name;

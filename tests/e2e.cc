@@ -229,6 +229,18 @@ std::string threshold_used(const std::string& f5) {
 }
 std::string ask_smoothing() { return "\n Enter the ELI spline smoothing?            ==> "; }
 std::string closing() { return " \n"; }
+std::string four_point_year(int year) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%5d", year);
+  return std::string(buf) + "    28.000    29.000    30.000    31.000\n";
+}
+
+std::string console_to_threshold(const std::string& count5, const std::string& recon3) {
+  return welcome() + ask_coordinates() + coordinates_opened("xy.txt") + ask_order() +
+         points_read(count5) + ask_dateline() + reading_recon() + ask_recon() +
+         recon_opened("recon.txt") + recon_read(recon3) + ask_threshold();
+}
+
 std::string eof_report() {
   return "? Run-Time Error:\n? Attempt to read past end of file\n? READ(UNIT=*,...\n";
 }

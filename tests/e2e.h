@@ -70,6 +70,14 @@ std::string closing();  // after the smoothing answer: the line of one blank
 inline constexpr const char* kEnd = " End Brix_ELI\n";
 std::string eof_report();
 
+// Four grid points, at latitudes -5, 0, 5 and 6.
+inline constexpr const char* kFourPoints = "-5 150\n0 160\n5 170\n6 180\n";
+// A year record of those four points with the values 28, 29, 30 and 31.
+std::string four_point_year(int year);
+// The console of a run on "xy.txt" and "recon.txt", both opened at the first
+// asking, up to and including the threshold question.
+std::string console_to_threshold(const std::string& count5, const std::string& recon3);
+
 inline constexpr const char* kYearlyHeading =
     " Year  NPeak  MN_Lon  SD_Lon  SE_Lon  MN_Tmp  SD_Tmp  SE_Tmp\n";
 inline constexpr const char* kSmoothedHeading =

@@ -19,26 +19,12 @@ namespace {
 
 const char* kYearly = "Brix_ELI_5N-5S.txt";
 const char* kSmoothed = "Brix_ELI_5N-5S_Spline.txt";
-const char* kFourPoints = "-5 150\n0 160\n5 170\n6 180\n";
 const char* kAnswers = "xy.txt\n1\nn\nrecon.txt\n28.5\n5\n";
-
-std::string year_line(int year) {
-  std::string s(1, ' ');
-  s += std::to_string(year);
-  s += "    28.000    29.000    30.000    31.000\n";
-  return s;
-}
 
 std::string years(int first, int count) {
   std::string s = "header\n";
-  for (int y = first; y < first + count; ++y) s += year_line(y);
+  for (int y = first; y < first + count; ++y) s += four_point_year(y);
   return s;
-}
-
-std::string console_to_threshold(const std::string& recon3) {
-  return welcome() + ask_coordinates() + coordinates_opened("xy.txt") + ask_order() +
-         points_read("    4") + ask_dateline() + reading_recon() + ask_recon() +
-         recon_opened("recon.txt") + recon_read(recon3) + ask_threshold();
 }
 
 // The tables and console of an undisturbed run on the same files.
@@ -67,11 +53,11 @@ TEST(FaultTest, TableThatCannotBeWrittenToTheEnd) {
       // The smoothed table fails when it is completed and closed; the yearly
       // table is already complete.
       {"smoothed table", kSmoothed, 1,
-       console_to_threshold("  1950  1950     1") + threshold_used("  29.") + ask_smoothing()},
+       console_to_threshold("    4", "  1950  1950     1") + threshold_used("  29.") + ask_smoothing()},
       // 1200 rows are more than the file's buffer holds: the failure comes
       // while the yearly table is written, before the smoothing question.
       {"yearly table", kYearly, 1200,
-       console_to_threshold("  1950  3149  1200") + threshold_used("  29.")},
+       console_to_threshold("    4", "  1950  3149  1200") + threshold_used("  29.")},
   };
   for (const auto& c : cases) {
     const std::string recon = years(1950, c.n_years);
@@ -106,7 +92,7 @@ TEST(FaultTest, FolderWhereTheSecondTableCannotBeCreated) {
   ::chmod(box.dir().c_str(), 0555);
   Result r = box.run(kAnswers, /*as_nobody=*/true);
   ::chmod(box.dir().c_str(), 0755);
-  EXPECT_EQ(r.out, console_to_threshold("  1950  1952     3") + threshold_used("  29."));
+  EXPECT_EQ(r.out, console_to_threshold("    4", "  1950  1952     3") + threshold_used("  29."));
   EXPECT_EQ(r.err, "? System Error:\n? Permission denied\n? OPEN(UNIT=10,...\n");
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(box.read(kYearly), ref.yearly);  // nothing of the old content left
@@ -210,7 +196,7 @@ Streams broken_after(const std::string& first_input, std::size_t bytes) {
 }
 
 TEST(FaultTest, StandardOutputClosedOrBroken) {
-  const std::string to_threshold = console_to_threshold("  1950  1951     2");
+  const std::string to_threshold = console_to_threshold("    4", "  1950  1951     2");
   const std::string to_smoothing = to_threshold + threshold_used("  29.") + ask_smoothing();
   Reference ref = reference(kFourPoints, years(1950, 2));
   const struct {
@@ -347,7 +333,7 @@ std::string garbage(std::size_t n) {
 
 TEST(FaultTest, BytesThatAreNotTextInTheInputFiles) {
   using namespace std::string_literals;
-  const std::string clean_recon = "header\n" + year_line(1950) + year_line(1951);
+  const std::string clean_recon = "header\n" + four_point_year(1950) + four_point_year(1951);
   const struct {
     const char* name;
     std::string xy, recon;              // as given
@@ -357,25 +343,25 @@ TEST(FaultTest, BytesThatAreNotTextInTheInputFiles) {
       // A NUL is no separator: a value holding one is not a number, and its
       // line is skipped; in the header it is just a character.
       {"NUL bytes", "lat\0lon\n-5 150\n0 1\0\n0 160\n5 170\n\0\n6 180\n"s,
-       "head\0er\n"s + year_line(1950) + " 1951    28.000    29.\0\0\0    30.000    31.000\n"s +
-           year_line(1951),
+       "head\0er\n"s + four_point_year(1950) + " 1951    28.000    29.\0\0\0    30.000    31.000\n"s +
+           four_point_year(1951),
        kFourPoints, clean_recon, "    4"},
       // Every CR is dropped wherever it stands, so the columns close up.
       {"stray CR", "-5\r 150\n0 16\r0\n\r5 170\r\n6 180\r",
-       "header\r\n 19\r50    28.000    29.000    30.000    31.000\r\n" + year_line(1951) + "\r",
+       "header\r\n 19\r50    28.000    29.000    30.000    31.000\r\n" + four_point_year(1951) + "\r",
        kFourPoints, clean_recon + "\n", "    4"},
       // A CR alone ends no line: the coordinate file is one line.
       {"CR as line end", "-5 150\r0 160\r5 170\r", clean_recon, "-5 1500 1605 170\n", clean_recon,
        "    1"},
       {"invalid UTF-8",
        "\xc3\x28 \xa0\xa1\n-5 150\n\xf0\x28\x8c\xbc 1\n0 160\n5 170 \xff\xfe\n6 180\n",
-       "\xff\xfe h\xc3\n" + year_line(1950) +
-           " 1951    28.000   \xe2\x82\xac.000    30.000    31.000\n" + year_line(1951) +
-           year_line(1952).substr(0, 45) + "\xc3\xa9\xff\n",
-       kFourPoints, clean_recon + year_line(1952), "    4"},
+       "\xff\xfe h\xc3\n" + four_point_year(1950) +
+           " 1951    28.000   \xe2\x82\xac.000    30.000    31.000\n" + four_point_year(1951) +
+           four_point_year(1952).substr(0, 45) + "\xc3\xa9\xff\n",
+       kFourPoints, clean_recon + four_point_year(1952), "    4"},
       {"binary garbage",
        garbage(5000) + "\n-5 150\n0 160\n" + garbage(70000) + "\n5 170\n6 180\n" + garbage(10),
-       garbage(300) + "\n" + year_line(1950) + garbage(20000) + "\n" + year_line(1951), kFourPoints,
+       garbage(300) + "\n" + four_point_year(1950) + garbage(20000) + "\n" + four_point_year(1951), kFourPoints,
        clean_recon, "    4"},
   };
   for (const auto& c : cases) {
