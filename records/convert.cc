@@ -181,49 +181,44 @@ void put_real(char* out, int w, int d, float value) {
   }
 }
 
-bool get_integer_field(std::string_view field, std::int32_t& value) {
-  if (field.empty()) {
-    value = 0;
-    return true;
-  }
+namespace {
+
+// An optional sign and at least one decimal digit. The magnitude is held at
+// 2^32 at most, so that it never overflows and every value beyond the 32-bit
+// range stays beyond it.
+bool parse_integer(std::string_view text, std::int64_t& value) {
   std::size_t i = 0;
   bool negative = false;
-  if (field[0] == '+' || field[0] == '-') {
-    negative = field[0] == '-';
+  if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
+    negative = text[0] == '-';
     ++i;
   }
-  if (i == field.size()) return false;
+  if (i == text.size()) return false;
   std::int64_t v = 0;
-  for (; i < field.size(); ++i) {
-    if (!is_digit(field[i])) return false;
-    v = std::min<std::int64_t>(v * 10 + (field[i] - '0'), std::int64_t{1} << 32);
+  for (; i < text.size(); ++i) {
+    if (!is_digit(text[i])) return false;
+    v = std::min<std::int64_t>(v * 10 + (text[i] - '0'), std::int64_t{1} << 32);
   }
-  if (negative) v = -v;
-  v = std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
-                               std::numeric_limits<std::int32_t>::max());
-  value = static_cast<std::int32_t>(v);
+  value = negative ? -v : v;
+  return true;
+}
+
+}  // namespace
+
+bool get_integer_field(std::string_view field, std::int32_t& value) {
+  std::int64_t v = 0;
+  if (!field.empty() && !parse_integer(field, v)) return false;
+  value = static_cast<std::int32_t>(std::clamp<std::int64_t>(
+      v, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
   return true;
 }
 
 bool get_integer_value(std::string_view text, std::int32_t& value) {
-  if (text.empty()) return false;
-  std::int32_t v = 0;
-  if (!get_integer_field(text, v)) return false;
-  // get_integer_field saturates; a free-form value beyond the range is an error.
-  if (v == std::numeric_limits<std::int32_t>::max() ||
-      v == std::numeric_limits<std::int32_t>::min()) {
-    std::size_t i = (text[0] == '+' || text[0] == '-') ? 1 : 0;
-    std::int64_t exact = 0;
-    for (; i < text.size(); ++i) {
-      exact = exact * 10 + (text[i] - '0');
-      if (exact > (std::int64_t{1} << 31)) return false;
-    }
-    if (text[0] == '-') exact = -exact;
-    if (exact < std::numeric_limits<std::int32_t>::min() ||
-        exact > std::numeric_limits<std::int32_t>::max())
-      return false;
-  }
-  value = v;
+  std::int64_t v = 0;
+  if (!parse_integer(text, v) || v < std::numeric_limits<std::int32_t>::min() ||
+      v > std::numeric_limits<std::int32_t>::max())
+    return false;
+  value = static_cast<std::int32_t>(v);
   return true;
 }
 
