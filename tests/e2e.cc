@@ -40,7 +40,10 @@ Sandbox::Sandbox() {
   ::chmod(dir_.c_str(), 0755);
 }
 
-Sandbox::~Sandbox() { std::filesystem::remove_all(dir_); }
+Sandbox::~Sandbox() {
+  ::chmod(dir_.c_str(), 0755);
+  std::filesystem::remove_all(dir_);
+}
 
 void Sandbox::write(const std::string& name, const std::string& content) const {
   std::ofstream out(path(name), std::ios::binary);
@@ -48,61 +51,12 @@ void Sandbox::write(const std::string& name, const std::string& content) const {
 }
 
 std::optional<std::string> Sandbox::read(const std::string& name) const {
-  if (!std::filesystem::exists(path(name))) return std::nullopt;
+  if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(path(name))))
+    return std::nullopt;
   return slurp(path(name));
 }
 
-Result Sandbox::run(const std::string& input, bool as_nobody) const {
-  std::string in = dir_ + "/.stdin", out = dir_ + "/.stdout", err = dir_ + "/.stderr";
-  {
-    std::ofstream f(in, std::ios::binary);
-    f << input;
-  }
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    int fd0 = ::open(in.c_str(), O_RDONLY);
-    int fd1 = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    int fd2 = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (fd0 < 0 || fd1 < 0 || fd2 < 0 || ::chdir(dir_.c_str()) != 0) ::_exit(127);
-    ::dup2(fd0, 0);
-    ::dup2(fd1, 1);
-    ::dup2(fd2, 2);
-    ::umask(022);
-    if (as_nobody && ::geteuid() == 0) {
-      if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
-        ::_exit(126);
-    }
-    ::execl(BRIX_ELI_PATH, "brix_eli", static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  int wstatus = 0;
-  ::waitpid(pid, &wstatus, 0);
-  Result r;
-  r.out = slurp(out);
-  r.err = slurp(err);
-  r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-  ::unlink(in.c_str());
-  ::unlink(out.c_str());
-  ::unlink(err.c_str());
-  return r;
-}
-
 namespace {
-
-// Waits for the child until the deadline; kills it there.
-bool wait_until(pid_t pid, std::chrono::steady_clock::time_point deadline, int& wstatus) {
-  for (;;) {
-    pid_t done = ::waitpid(pid, &wstatus, WNOHANG);
-    if (done == pid) return true;
-    if (done < 0 && errno != EINTR) return false;
-    if (std::chrono::steady_clock::now() >= deadline) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &wstatus, 0);
-      return false;
-    }
-    ::usleep(2000);
-  }
-}
 
 // Milliseconds left before the deadline, at least 0.
 int left_ms(std::chrono::steady_clock::time_point deadline) {
@@ -111,14 +65,27 @@ int left_ms(std::chrono::steady_clock::time_point deadline) {
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
+// Drops to uid and gid 65534; false when the system refuses.
+bool drop_privileges() {
+  return ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
+}
+
 }  // namespace
 
-Result Sandbox::run_with(const std::string& input, const Streams& streams) const {
+Result Sandbox::run(const std::string& input, const Streams& streams) const {
   std::signal(SIGPIPE, SIG_IGN);  // feeding a program that has ended fails with EPIPE
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::seconds(streams.timeout_seconds);
   const bool piped_out = streams.out == Streams::Out::kPipe;
-  std::string out = dir_ + "/.stdout", err = dir_ + "/.stderr";
+  const bool drop = streams.as_nobody && ::geteuid() == 0;
+  std::string program = BRIX_ELI_PATH, out = dir_ + "/.stdout", err = dir_ + "/.stderr";
+  if (drop) {
+    // The build folder may lie where the unprivileged user cannot enter.
+    program = dir_ + "/.brix_eli";
+    std::filesystem::copy_file(BRIX_ELI_PATH, program,
+                               std::filesystem::copy_options::overwrite_existing);
+    ::chmod(program.c_str(), 0755);
+  }
   int in_pipe[2], out_pipe[2] = {-1, -1};
   if (::pipe2(in_pipe, O_CLOEXEC) != 0 || (piped_out && ::pipe2(out_pipe, O_CLOEXEC) != 0))
     return {};
@@ -127,26 +94,20 @@ Result Sandbox::run_with(const std::string& input, const Streams& streams) const
     int fd2 = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     int fd0 = streams.input_path.empty() ? in_pipe[0]
                                          : ::open(streams.input_path.c_str(), O_RDONLY);
+    int fd1 = streams.out == Streams::Out::kFile
+                  ? ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666)
+                  : out_pipe[1];
     if (fd2 < 0 || fd0 < 0 || ::dup2(fd2, 2) < 0 || ::dup2(fd0, 0) < 0 ||
         ::chdir(dir_.c_str()) != 0)
       ::_exit(127);
-    ::close(fd2);
-    switch (streams.out) {
-      case Streams::Out::kFile: {
-        int fd1 = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        if (fd1 < 0 || ::dup2(fd1, 1) < 0) ::_exit(127);
-        ::close(fd1);
-        break;
-      }
-      case Streams::Out::kClosed:
-        ::close(1);
-        break;
-      case Streams::Out::kPipe:
-        if (::dup2(out_pipe[1], 1) < 0) ::_exit(127);
-        break;
-    }
+    if (streams.out == Streams::Out::kClosed) ::close(1);
+    else if (fd1 < 0 || ::dup2(fd1, 1) < 0) ::_exit(127);
     ::umask(022);
-    ::execl(BRIX_ELI_PATH, "brix_eli", static_cast<char*>(nullptr));
+    if (drop && !drop_privileges()) {
+      std::fputs("cannot drop privileges to uid 65534\n", stderr);
+      ::_exit(126);
+    }
+    ::execl(program.c_str(), "brix_eli", static_cast<char*>(nullptr));
     ::_exit(127);
   }
   ::close(in_pipe[0]);
@@ -179,7 +140,15 @@ Result Sandbox::run_with(const std::string& input, const Streams& streams) const
   feed(input);
   ::close(in_pipe[1]);
   int wstatus = 0;
-  r.timed_out = !wait_until(pid, deadline, wstatus);
+  while (::waitpid(pid, &wstatus, WNOHANG) == 0) {
+    if (left_ms(deadline) == 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &wstatus, 0);
+      r.timed_out = true;
+      break;
+    }
+    ::usleep(2000);
+  }
   if (streams.out == Streams::Out::kFile) r.out = slurp(out);
   r.err = slurp(err);
   r.status = !r.timed_out && WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
@@ -241,8 +210,5 @@ std::string console_to_threshold(const std::string& count5, const std::string& r
          recon_opened("recon.txt") + recon_read(recon3) + ask_threshold();
 }
 
-std::string eof_report() {
-  return "? Run-Time Error:\n? Attempt to read past end of file\n? READ(UNIT=*,...\n";
-}
 
 }  // namespace brix::e2e

@@ -11,11 +11,11 @@ namespace brix::e2e {
 struct Result {
   std::string out;
   std::string err;
-  int status = -1;  // exit status; -1 when ended by a signal
-  bool timed_out = false;  // run_with: killed at its time limit
+  int status = -1;         // exit status; -1 when ended by a signal or killed
+  bool timed_out = false;  // killed at the time limit
 };
 
-// How run_with connects the program's standard streams.
+// How a run connects the program's standard streams.
 struct Streams {
   enum class Out { kFile, kClosed, kPipe };
   Out out = Out::kFile;
@@ -24,10 +24,14 @@ struct Streams {
   // only after that is the rest of the input fed.
   std::string first_input;
   std::size_t read_before_closing = 0;
-  // When not empty, standard input is this path opened for reading, and the
-  // input is not fed.
+  // When not empty, standard input is this path, and the input is not fed.
   std::string input_path;
-  int timeout_seconds = 60;  // the program is killed after that
+  // Run as an unprivileged user (root passes every permission check). The
+  // program is started from a copy in the run's folder, which that user can
+  // reach wherever the build lies. Where the drop is refused, the status is
+  // 126 and the error stream says why.
+  bool as_nobody = false;
+  int timeout_seconds = 120;
 };
 
 class Sandbox {
@@ -37,16 +41,12 @@ class Sandbox {
   const std::string& dir() const { return dir_; }
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
   void write(const std::string& name, const std::string& content) const;
-  // The file's content, or nullopt when it does not exist.
+  // The file's content, or nullopt when it is not a regular file (or a link).
   std::optional<std::string> read(const std::string& name) const;
-  // Runs the program with the given standard input. With as_nobody, the run
-  // drops to an unprivileged user first (root passes every permission check).
-  Result run(const std::string& input, bool as_nobody = false) const;
-  // Runs the program with the input fed through a pipe, which is closed
-  // after it, and standard output as `streams` says. The caller's descriptors
-  // that are not close-on-exec stay open in the program (for names such as
-  // /dev/fd/N). Ignores SIGPIPE in the calling process.
-  Result run_with(const std::string& input, const Streams& streams) const;
+  // Runs the program with the input fed through a pipe that is closed after
+  // it. Descriptors of the caller that are not close-on-exec stay open in the
+  // program (for names such as /dev/fd/N). Ignores SIGPIPE in the caller.
+  Result run(const std::string& input, const Streams& streams = {}) const;
 
  private:
   std::string dir_;
@@ -68,7 +68,6 @@ std::string threshold_used(const std::string& f5);
 std::string ask_smoothing();
 std::string closing();  // after the smoothing answer: the line of one blank
 inline constexpr const char* kEnd = " End Brix_ELI\n";
-std::string eof_report();
 
 // Four grid points, at latitudes -5, 0, 5 and 6.
 inline constexpr const char* kFourPoints = "-5 150\n0 160\n5 170\n6 180\n";
@@ -77,11 +76,5 @@ std::string four_point_year(int year);
 // The console of a run on "xy.txt" and "recon.txt", both opened at the first
 // asking, up to and including the threshold question.
 std::string console_to_threshold(const std::string& count5, const std::string& recon3);
-
-inline constexpr const char* kYearlyHeading =
-    " Year  NPeak  MN_Lon  SD_Lon  SE_Lon  MN_Tmp  SD_Tmp  SE_Tmp\n";
-inline constexpr const char* kSmoothedHeading =
-    " Year  NPeak  NPSpl  NPKMn  LonMN1  LonMN2  LonMN3  LonSD1  LonSD2  "
-    "TmpMN1  TmpMN2  TmpMN3  TmpSD1  TmpSD2\n";
 
 }  // namespace brix::e2e

@@ -1,0 +1,211 @@
+// Whole runs described in the case files of tests/cases/: the files a run
+// starts with, its standard input, and what it must show and leave behind.
+//
+// A case starts with "=== name"; then come blocks, each "--- kind [args]":
+//   file NAME      the lines below are NAME's content in the run's folder
+//   clean NAME     NAME as the reference run sees it: the case's console,
+//                  error stream, status and tables must equal those of a run
+//                  on the clean files (files without a clean form are shared)
+//   link NAME TO   NAME is a symbolic link to TO;   dir NAME: NAME is a folder
+//   stdin          the standard input
+//   stdout         the console, one piece per line: "welcome", "ask order",
+//                  "points read" followed by its five columns, ... (below)
+//   stdout has     pieces that must each appear in the console
+//   stderr         the error stream (else " End Brix_ELI")
+//   status N       the exit status (else 0)
+//   yearly, smoothed [none]   the table's whole content, or that it is absent
+//   yearly has     lines that must each appear in the yearly table
+// Lines of content end with LF; "\r", "\t", "\0", "\xHH" and "\\" stand for
+// their bytes, "\*N text" is the text's line N times, and a final "\c" drops
+// the LF of its line.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e.h"
+
+namespace brix::e2e {
+namespace {
+
+struct Block {
+  std::string kind, args, text;
+  std::vector<std::string> lines;  // raw, for pieces
+};
+struct Case {
+  std::string file, name;
+  std::vector<Block> blocks;
+};
+
+std::string unescape(const std::string& line) {
+  std::string out;
+  std::size_t i = 0, repeat = 1;
+  if (line.rfind("\\*", 0) == 0) {
+    std::size_t space = line.find(' ');
+    repeat = std::stoul(line.substr(2, space - 2));
+    i = space + 1;
+  }
+  bool newline = true;
+  for (; i < line.size(); ++i) {
+    if (line[i] != '\\' || i + 1 == line.size()) {
+      out += line[i];
+      continue;
+    }
+    char c = line[++i];
+    if (c == 'x') out += static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16)), i += 2;
+    else if (c == 'c') newline = false;
+    else out += c == 'r' ? '\r' : c == 't' ? '\t' : c == '0' ? '\0' : c;
+  }
+  if (newline) out += '\n';
+  std::string all;
+  for (std::size_t k = 0; k < repeat; ++k) all += out;
+  return all;
+}
+
+// The empty line that separates a case from the next is not content.
+void end_case(std::vector<Case>& cases) {
+  if (cases.empty() || cases.back().blocks.empty()) return;
+  Block& last = cases.back().blocks.back();
+  if (last.lines.empty() || !last.lines.back().empty()) return;
+  last.lines.pop_back();
+  last.text.pop_back();
+}
+
+std::vector<Case> load_cases() {
+  std::vector<Case> cases;
+  for (const auto& entry : std::filesystem::directory_iterator(BRIX_CASES_DIR)) {
+    std::ifstream in(entry.path());
+    bool started = false;  // lines before the first case are comments
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("=== ", 0) == 0) {
+        started = true;
+        end_case(cases);
+        cases.push_back({entry.path().filename().string(), line.substr(4), {}});
+      } else if (!started) {
+        continue;
+      } else if (line.rfind("--- ", 0) == 0) {
+        std::istringstream words(line.substr(4));
+        Block b;
+        words >> b.kind;
+        if (b.kind == "stdout" || b.kind == "yearly" || b.kind == "smoothed") {
+          std::string more;
+          if (words >> more) b.kind += " " + more;
+        }
+        std::getline(words >> std::ws, b.args);
+        cases.back().blocks.push_back(b);
+      } else if (!cases.back().blocks.empty()) {
+        cases.back().blocks.back().lines.push_back(line);
+        cases.back().blocks.back().text += unescape(line);
+      }
+    }
+    end_case(cases);
+  }
+  return cases;
+}
+
+// The console piece a line of a stdout block names.
+std::string piece(const std::string& line) {
+  static const std::map<std::string, std::function<std::string()>> fixed = {
+      {"welcome", welcome},         {"ask coordinates", ask_coordinates},
+      {"ask order", ask_order},     {"ask dateline", ask_dateline},
+      {"reading recon", reading_recon}, {"ask recon", ask_recon},
+      {"ask threshold", ask_threshold}, {"ask smoothing", ask_smoothing},
+      {"closing", closing}};
+  static const std::map<std::string, std::function<std::string(const std::string&)>> with_text = {
+      {"coordinates opened ", coordinates_opened}, {"points read ", points_read},
+      {"recon opened ", recon_opened}, {"recon read ", recon_read},
+      {"threshold used ", threshold_used}};
+  if (auto f = fixed.find(line); f != fixed.end()) return f->second();
+  for (const auto& [prefix, make] : with_text)
+    if (line.rfind(prefix, 0) == 0) return make(line.substr(prefix.size()));
+  ADD_FAILURE() << "no console piece is called \"" << line << "\"";
+  return {};
+}
+
+const char* table_name(const std::string& kind) {
+  return kind.rfind("yearly", 0) == 0 ? "Brix_ELI_5N-5S.txt" : "Brix_ELI_5N-5S_Spline.txt";
+}
+
+struct Outcome {
+  Result result;
+  std::optional<std::string> yearly, smoothed;
+};
+
+Outcome run(const Case& c, bool clean) {
+  Sandbox box;
+  std::string input;
+  for (const Block& b : c.blocks) {
+    if (b.kind == "file" && !(clean && std::any_of(c.blocks.begin(), c.blocks.end(), [&](auto& o) {
+          return o.kind == "clean" && o.args == b.args;
+        })))
+      box.write(b.args, b.text);
+    if (b.kind == "clean" && clean) box.write(b.args, b.text);
+    if (b.kind == "dir") std::filesystem::create_directory(box.path(b.args));
+    if (b.kind == "link") {
+      std::string name = b.args.substr(0, b.args.find(' '));
+      EXPECT_EQ(::symlink(b.args.substr(name.size() + 1).c_str(), box.path(name).c_str()), 0);
+    }
+    if (b.kind == "stdin") input = b.text;
+  }
+  Outcome o{box.run(input), box.read(table_name("yearly")), box.read(table_name("smoothed"))};
+  return o;
+}
+
+TEST(CasesTest, EveryCaseFile) {
+  std::vector<Case> cases = load_cases();
+  ASSERT_GT(cases.size(), 30u);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file + ": " + c.name);
+    Outcome got = run(c, false);
+    std::string err = kEnd;
+    int status = 0;
+    for (const Block& b : c.blocks) {
+      if (b.kind == "clean") {
+        Outcome ref = run(c, true);
+        EXPECT_EQ(got.result.out, ref.result.out);
+        EXPECT_EQ(got.yearly, ref.yearly);
+        EXPECT_EQ(got.smoothed, ref.smoothed);
+        err = ref.result.err;
+        status = ref.result.status;
+      } else if (b.kind == "stdout" || b.kind == "stdout has") {
+        std::string expected;
+        for (const std::string& line : b.lines) {
+          if (b.kind == "stdout") {
+            expected += piece(line);
+          } else {
+            EXPECT_NE(got.result.out.find(piece(line)), std::string::npos) << line;
+          }
+        }
+        if (b.kind == "stdout") {
+          EXPECT_EQ(got.result.out, expected);
+        }
+      } else if (b.kind == "stderr") {
+        err = b.text;
+      } else if (b.kind == "status") {
+        status = std::stoi(b.args);
+      } else if (b.kind == "yearly has") {
+        for (const std::string& line : b.lines)
+          EXPECT_NE(got.yearly.value_or("").find(unescape(line)), std::string::npos) << line;
+      } else if (b.kind.rfind("yearly", 0) == 0 || b.kind.rfind("smoothed", 0) == 0) {
+        auto& table = b.kind.rfind("yearly", 0) == 0 ? got.yearly : got.smoothed;
+        if (b.kind.find(" none") != std::string::npos) {
+          EXPECT_FALSE(table) << b.kind;
+        } else {
+          EXPECT_EQ(table, b.text) << b.kind;
+        }
+      }
+    }
+    EXPECT_EQ(got.result.err, err);
+    EXPECT_EQ(got.result.status, status);
+  }
+}
+
+}  // namespace
+}  // namespace brix::e2e
