@@ -8,8 +8,8 @@
 //                  on the clean files (files without a clean form are shared)
 //   link NAME TO   NAME is a symbolic link to TO;   dir NAME: NAME is a folder
 //   stdin          the standard input
-//   stdout         the console, one piece per line: "welcome", "ask order",
-//                  "points read" followed by its five columns, ... (below)
+//   stdout         the console, one piece of tests/console.txt per line:
+//                  "welcome", "ask order", "points read     4", ...
 //   stdout has     pieces that must each appear in the console
 //   stderr         the error stream (else " End Brix_ELI")
 //   status N       the exit status (else 0)
@@ -24,8 +24,6 @@
 #include <filesystem>
 #include <fstream>
 #include <algorithm>
-#include <functional>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -43,31 +41,6 @@ struct Case {
   std::string file, name;
   std::vector<Block> blocks;
 };
-
-std::string unescape(const std::string& line) {
-  std::string out;
-  std::size_t i = 0, repeat = 1;
-  if (line.rfind("\\*", 0) == 0) {
-    std::size_t space = line.find(' ');
-    repeat = std::stoul(line.substr(2, space - 2));
-    i = space + 1;
-  }
-  bool newline = true;
-  for (; i < line.size(); ++i) {
-    if (line[i] != '\\' || i + 1 == line.size()) {
-      out += line[i];
-      continue;
-    }
-    char c = line[++i];
-    if (c == 'x') out += static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16)), i += 2;
-    else if (c == 'c') newline = false;
-    else out += c == 'r' ? '\r' : c == 't' ? '\t' : c == '0' ? '\0' : c;
-  }
-  if (newline) out += '\n';
-  std::string all;
-  for (std::size_t k = 0; k < repeat; ++k) all += out;
-  return all;
-}
 
 // The empty line that separates a case from the next is not content.
 void end_case(std::vector<Case>& cases) {
@@ -108,25 +81,6 @@ std::vector<Case> load_cases() {
     end_case(cases);
   }
   return cases;
-}
-
-// The console piece a line of a stdout block names.
-std::string piece(const std::string& line) {
-  static const std::map<std::string, std::function<std::string()>> fixed = {
-      {"welcome", welcome},         {"ask coordinates", ask_coordinates},
-      {"ask order", ask_order},     {"ask dateline", ask_dateline},
-      {"reading recon", reading_recon}, {"ask recon", ask_recon},
-      {"ask threshold", ask_threshold}, {"ask smoothing", ask_smoothing},
-      {"closing", closing}};
-  static const std::map<std::string, std::function<std::string(const std::string&)>> with_text = {
-      {"coordinates opened ", coordinates_opened}, {"points read ", points_read},
-      {"recon opened ", recon_opened}, {"recon read ", recon_read},
-      {"threshold used ", threshold_used}};
-  if (auto f = fixed.find(line); f != fixed.end()) return f->second();
-  for (const auto& [prefix, make] : with_text)
-    if (line.rfind(prefix, 0) == 0) return make(line.substr(prefix.size()));
-  ADD_FAILURE() << "no console piece is called \"" << line << "\"";
-  return {};
 }
 
 const char* table_name(const std::string& kind) {
@@ -178,9 +132,9 @@ TEST(CasesTest, EveryCaseFile) {
         std::string expected;
         for (const std::string& line : b.lines) {
           if (b.kind == "stdout") {
-            expected += piece(line);
+            expected += console(line);
           } else {
-            EXPECT_NE(got.result.out.find(piece(line)), std::string::npos) << line;
+            EXPECT_NE(got.result.out.find(console(line)), std::string::npos) << line;
           }
         }
         if (b.kind == "stdout") {

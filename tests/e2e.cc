@@ -1,5 +1,7 @@
 #include "tests/e2e.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -15,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 namespace brix::e2e {
@@ -157,58 +160,57 @@ Result Sandbox::run(const std::string& input, const Streams& streams) const {
   return r;
 }
 
-std::string welcome() {
-  return "\n"
-         " |== Welcome to the Sector_Mean_Series program ==|\n"
-         " It allows you to extract a rectangular sub-domain\n"
-         " of recon data produced by QMV as long as it does\n"
-         " not cross the dateline (to be fixed!). Extracted\n"
-         " data are then averaged and smoothed for analysis\n"
-         " and the standard deviations and standard errors\n"
-         " of the mean for each year are calculated. Running\n"
-         " this program requires the XY coordinate file used\n"
-         " by QMV and the recon data file produced by QMV.\n";
+std::string unescape(const std::string& line) {
+  std::string out;
+  std::size_t i = 0, repeat = 1;
+  if (line.rfind("\\*", 0) == 0) {
+    std::size_t space = line.find(' ');
+    repeat = std::stoul(line.substr(2, space - 2));
+    i = space + 1;
+  }
+  bool newline = true;
+  for (; i < line.size(); ++i) {
+    if (line[i] != '\\' || i + 1 == line.size()) {
+      out += line[i];
+      continue;
+    }
+    char c = line[++i];
+    if (c == 'x') out += static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16)), i += 2;
+    else if (c == 'c') newline = false;
+    else out += c == 'r' ? '\r' : c == 't' ? '\t' : c == '0' ? '\0' : c;
+  }
+  if (newline) out += '\n';
+  std::string all;
+  for (std::size_t k = 0; k < repeat; ++k) all += out;
+  return all;
 }
-// Each question: an empty line (or the end of the line left open before),
-// the text from column 2, blanks to column 44, "==> " in columns 45 to 48,
-// and no LF.
-std::string ask_coordinates() { return "\n Enter file name for XY coordinates         ==> "; }
-std::string coordinates_opened(const std::string& name) {
-  return "\n XY coordinates file opened: " + pad(name, 80) + "\n";
+
+std::string console(const std::string& piece) {
+  static const std::map<std::string, std::string> pieces = [] {
+    std::map<std::string, std::string> m;
+    std::ifstream in(BRIX_CONSOLE_TEXT);
+    std::string* text = nullptr;
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("@ ", 0) == 0) text = &m[line.substr(2)];
+      else if (text) *text += unescape(line);
+    }
+    return m;
+  }();
+  for (const auto& [name, text] : pieces) {
+    if (piece != name && piece.rfind(name + " ", 0) != 0) continue;
+    std::string arg = piece.substr(std::min(piece.size(), name.size() + 1)), out = text;
+    if (std::size_t at = out.find("{80}"); at != std::string::npos) out.replace(at, 4, pad(arg, 80));
+    if (std::size_t at = out.find("{}"); at != std::string::npos) out.replace(at, 2, arg);
+    return out;
+  }
+  ADD_FAILURE() << "no console piece is called \"" << piece << "\"";
+  return {};
 }
-std::string ask_order() {
-  return "\n Read the coordinates in lat/lon order (1)\n"
-         " Read the coordinates in lon/lat order (2)  ==> ";
-}
-std::string points_read(const std::string& count5) {
-  return "\n Grid points read in is: " + count5 + "\n";
-}
-std::string ask_dateline() { return "\n Longitude cross the dateline? y/n          ==> "; }
-std::string reading_recon() { return "\n Okay, read in the recon data now.\n"; }
-std::string ask_recon() { return "\n Input SST recon data file name             ==> "; }
-std::string recon_opened(const std::string& name) {
-  return "\n Recon data file opened: " + pad(name, 80) + "\n";
-}
-std::string recon_read(const std::string& three_i6) {
-  return "\n Recon data read in: " + three_i6 + "\n";
-}
-std::string ask_threshold() { return "\n Enter the deep convection threshold        ==> "; }
-std::string threshold_used(const std::string& f5) {
-  return "\n Deep convection threshold used: " + f5 + "\n";
-}
-std::string ask_smoothing() { return "\n Enter the ELI spline smoothing?            ==> "; }
-std::string closing() { return " \n"; }
+
 std::string four_point_year(int year) {
   char buf[8];
   std::snprintf(buf, sizeof buf, "%5d", year);
   return std::string(buf) + "    28.000    29.000    30.000    31.000\n";
 }
-
-std::string console_to_threshold(const std::string& count5, const std::string& recon3) {
-  return welcome() + ask_coordinates() + coordinates_opened("xy.txt") + ask_order() +
-         points_read(count5) + ask_dateline() + reading_recon() + ask_recon() +
-         recon_opened("recon.txt") + recon_read(recon3) + ask_threshold();
-}
-
 
 }  // namespace brix::e2e

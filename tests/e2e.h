@@ -52,29 +52,19 @@ class Sandbox {
   std::string dir_;
 };
 
-// Console texts, byte for byte.
-std::string welcome();
-std::string ask_coordinates();
-std::string coordinates_opened(const std::string& name);
-std::string ask_order();
-std::string points_read(const std::string& count5);
-std::string ask_dateline();
-std::string reading_recon();
-std::string ask_recon();
-std::string recon_opened(const std::string& name);
-std::string recon_read(const std::string& three_i6);
-std::string ask_threshold();
-std::string threshold_used(const std::string& f5);
-std::string ask_smoothing();
-std::string closing();  // after the smoothing answer: the line of one blank
+// A line of a text file of the tests turned into its bytes: "\r", "\t",
+// "\0", "\xHH" and "\\" stand for their bytes; the line ends with LF unless
+// it ends with "\c"; "\*N text" is the text's line N times.
+std::string unescape(const std::string& line);
+
+// A piece of the console, byte for byte, as tests/console.txt gives it: its
+// name, then for some pieces a blank and the argument ("points read     4").
+std::string console(const std::string& piece);
 inline constexpr const char* kEnd = " End Brix_ELI\n";
 
 // Four grid points, at latitudes -5, 0, 5 and 6.
 inline constexpr const char* kFourPoints = "-5 150\n0 160\n5 170\n6 180\n";
 // A year record of those four points with the values 28, 29, 30 and 31.
 std::string four_point_year(int year);
-// The console of a run on "xy.txt" and "recon.txt", both opened at the first
-// asking, up to and including the threshold question.
-std::string console_to_threshold(const std::string& count5, const std::string& recon3);
 
 }  // namespace brix::e2e

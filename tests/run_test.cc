@@ -20,6 +20,20 @@ const char* kYearly = "Brix_ELI_5N-5S.txt";
 const char* kSmoothed = "Brix_ELI_5N-5S_Spline.txt";
 const char* kAnswers = "xy.txt\n1\nn\nrecon.txt\n28.5\n5\n";
 
+// The console pieces, one after the other.
+std::string dialogue(std::initializer_list<std::string> pieces) {
+  std::string out;
+  for (const std::string& piece : pieces) out += console(piece);
+  return out;
+}
+
+// The console of a run on "xy.txt" and "recon.txt" up to the threshold question.
+std::string console_to_threshold(const std::string& recon_read) {
+  return dialogue({"welcome", "ask coordinates", "coordinates opened xy.txt", "ask order",
+                   "points read     4", "ask dateline", "reading recon", "ask recon",
+                   "recon opened recon.txt", "recon read " + recon_read, "ask threshold"});
+}
+
 std::string years(int first, int count) {
   std::string s = "header\n";
   for (int y = first; y < first + count; ++y) s += four_point_year(y);
@@ -45,7 +59,7 @@ TEST(RunTest, FolderWhereATableCannotBeCreated) {
   // Nothing may be created: the yearly table is refused at once.
   Ran first(kFourPoints, "h\n", "xy.txt\n1\nn\nrecon.txt\n", nobody, true);
   if (first.result.status == 126) GTEST_SKIP() << first.result.err;
-  EXPECT_EQ(first.result.out + ask_threshold(), console_to_threshold("    4", "     0    -1     0"));
+  EXPECT_EQ(first.result.out + console("ask threshold"), console_to_threshold("     0    -1     0"));
   EXPECT_EQ(first.result.err, "? System Error:\n? Permission denied\n? OPEN(UNIT=10,...\n");
   EXPECT_EQ(first.result.status, 255);
   EXPECT_FALSE(first.box.read(kYearly));
@@ -59,7 +73,7 @@ TEST(RunTest, FolderWhereATableCannotBeCreated) {
   ::chmod(box.path(kYearly).c_str(), 0666);
   ::chmod(box.dir().c_str(), 0555);
   Result r = box.run(kAnswers, nobody);
-  EXPECT_EQ(r.out, console_to_threshold("    4", "  1950  1952     3") + threshold_used("  29."));
+  EXPECT_EQ(r.out, console_to_threshold("  1950  1952     3") + console("threshold used   29."));
   EXPECT_EQ(r.err, "? System Error:\n? Permission denied\n? OPEN(UNIT=10,...\n");
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(box.read(kYearly), clean.box.read(kYearly));
@@ -102,10 +116,11 @@ TEST(RunTest, InputFilesThroughPipes) {
   Sandbox box;
   FedPipe xy(kFourPoints), rec(recon);
   Result r = box.run(xy.name() + "\n1\nn\n" + rec.name() + "\n28.5\n5\n");
-  EXPECT_EQ(r.out, welcome() + ask_coordinates() + coordinates_opened(xy.name()) + ask_order() +
-                       points_read("    4") + ask_dateline() + reading_recon() + ask_recon() +
-                       recon_opened(rec.name()) + recon_read("  1950  3949  2000") +
-                       ask_threshold() + threshold_used("  29.") + ask_smoothing() + closing());
+  EXPECT_EQ(r.out, dialogue({"welcome", "ask coordinates", "coordinates opened " + xy.name(),
+                             "ask order", "points read     4", "ask dateline", "reading recon",
+                             "ask recon", "recon opened " + rec.name(),
+                             "recon read   1950  3949  2000", "ask threshold",
+                             "threshold used   29.", "ask smoothing", "closing"}));
   EXPECT_EQ(r.err, kEnd);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(box.read(kYearly), clean.box.read(kYearly));
@@ -113,8 +128,8 @@ TEST(RunTest, InputFilesThroughPipes) {
 }
 
 TEST(RunTest, StandardStreamsClosedBrokenOrUnreadable) {
-  const std::string to_threshold = console_to_threshold("    4", "  1950  1951     2");
-  const std::string to_smoothing = to_threshold + threshold_used("  29.") + ask_smoothing();
+  const std::string to_threshold = console_to_threshold("  1950  1951     2");
+  const std::string to_smoothing = to_threshold + dialogue({"threshold used   29.", "ask smoothing"});
   Ran clean(kFourPoints, years(1950, 2));
   auto broken_after = [](const std::string& first_input, std::size_t bytes) {
     Streams s;
@@ -136,8 +151,8 @@ TEST(RunTest, StandardStreamsClosedBrokenOrUnreadable) {
       {"closed: the welcome text is the first write", closed, kAnswers, "",
        "? System Error:\n? Bad file descriptor\n? WRITE(UNIT=*,...\n", {}, {}},
       {"broken at the first question",
-       broken_after("", welcome().size() + ask_coordinates().size()), kAnswers,
-       welcome() + ask_coordinates(), "? System Error:\n? Broken pipe\n? WRITE(UNIT=*,...\n", {}, {}},
+       broken_after("", dialogue({"welcome", "ask coordinates"}).size()), kAnswers,
+       dialogue({"welcome", "ask coordinates"}), "? System Error:\n? Broken pipe\n? WRITE(UNIT=*,...\n", {}, {}},
       {"broken at the threshold question: the open yearly table is closed, empty",
        broken_after("xy.txt\n1\nn\nrecon.txt\n", to_threshold.size()), "28.5\n5\n", to_threshold,
        "? System Error:\n? Broken pipe\n? WRITE(UNIT=*,...\n", "", {}},
@@ -146,7 +161,7 @@ TEST(RunTest, StandardStreamsClosedBrokenOrUnreadable) {
        "? System Error:\n? Broken pipe\n? WRITE(UNIT=*,...\n", clean.box.read(kYearly),
        clean.box.read(kSmoothed)},
       {"a directory as standard input: it opens, and reading fails", directory_input, "",
-       welcome() + ask_coordinates(), "? System Error:\n? Is a directory\n? READ(UNIT=*,...\n",
+       dialogue({"welcome", "ask coordinates"}), "? System Error:\n? Is a directory\n? READ(UNIT=*,...\n",
        {}, {}},
   };
   for (const auto& c : cases) {
@@ -170,7 +185,7 @@ TEST(RunTest, HundredMegabyteLines) {
   Ran clean(kFourPoints, recon);
   Ran run("-5 150\n" + std::string(kLong, ' ') + "0 160\n5 170\n6 180\n", long_recon);
   EXPECT_EQ(run.result.out, clean.result.out);
-  EXPECT_NE(run.result.out.find(recon_read("  1950  1952     3")), std::string::npos);
+  EXPECT_NE(run.result.out.find(console("recon read   1950  1952     3")), std::string::npos);
   EXPECT_EQ(run.result.status, 0);
   EXPECT_EQ(run.box.read(kYearly), clean.box.read(kYearly));
   EXPECT_EQ(run.box.read(kSmoothed), clean.box.read(kSmoothed));
