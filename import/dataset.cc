@@ -167,12 +167,21 @@ void Field::find_axes() {
   std::vector<int> dims = var_dims(ncid_, varid_);
   shape_.resize(dims.size());
   std::vector<int> coordinate(dims.size(), -1);
+  int nvars = 0;
+  nc_inq_nvars(ncid_, &nvars);
   for (std::size_t k = 0; k < dims.size(); ++k) {
     nc_inq_dimlen(ncid_, dims[k], &shape_[k]);
+    // The dimension's coordinate variable: the one of its name, else another
+    // one-dimensional variable over it that says what it is.
     int cv = -1;
     std::string dname = dim_name(ncid_, dims[k]);
-    if (nc_inq_varid(ncid_, dname.c_str(), &cv) != NC_NOERR || var_dims(ncid_, cv) != std::vector<int>{dims[k]})
-      continue;
+    std::vector<int> over{dims[k]};
+    if (nc_inq_varid(ncid_, dname.c_str(), &cv) != NC_NOERR || var_dims(ncid_, cv) != over) {
+      cv = -1;
+      for (int v = 0; v < nvars && cv < 0; ++v)
+        if (var_dims(ncid_, v) == over && axis_of(ncid_, v) != Axis::kOther) cv = v;
+    }
+    if (cv < 0) continue;
     coordinate[k] = cv;
     int pos = static_cast<int>(k);
     switch (axis_of(ncid_, cv)) {
@@ -184,8 +193,6 @@ void Field::find_axes() {
   }
   if (lat_dim_ < 0 || lon_dim_ < 0) {
     // A two-dimensional latitude or longitude variable means a curvilinear grid.
-    int nvars = 0;
-    nc_inq_nvars(ncid_, &nvars);
     for (int v = 0; v < nvars; ++v) {
       std::vector<int> vd = var_dims(ncid_, v);
       Axis axis = axis_of(ncid_, v);
