@@ -1,0 +1,57 @@
+// brix_import: turns the monthly SST field of a CF netCDF dataset into the
+// coordinate file and the reconstruction file that brix_eli reads.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "import/calendar.h"
+#include "import/dataset.h"
+
+namespace brix::importer {
+
+inline constexpr int kMaxPoints = 12000;  // brix_eli's capacities
+inline constexpr int kMaxYears = 2500;
+
+struct Range {
+  double lo = 0, hi = 0;
+};
+
+struct Options {
+  std::string input;  // the netCDF file
+  std::string var;    // empty: found by standard_name or name
+  Range lat{-5, 5};
+  std::optional<Range> lon;  // west:east, crossing the dateline when west > east; none: all
+  std::optional<std::array<int, 2>> years;  // first:last; none: every complete year
+  std::array<bool, 13> months{false, true, true, true, true, true, true,
+                              true,  true, true, true, true, true};  // [1] to [12]
+  std::string xy = "xy_coordinates.txt";
+  std::string recon = "recon_sst.txt";
+  bool force = false;  // replace output files that exist
+};
+
+struct Report {
+  std::string variable, units, title, calendar;
+  std::vector<std::string> warnings;
+  std::size_t n_lat = 0, n_lon = 0, n_time = 0;
+  YearMonth first_step, last_step;
+  int rows = 0, columns = 0;  // of the region
+  int kept = 0, left_out = 0;
+  int first_year = 0, last_year = 0;
+  std::vector<int> incomplete;  // years of the range left out for a missing month
+  bool dateline = false;        // brix_eli should shift negative longitudes by 360
+};
+
+// Reads the dataset and writes the two files, or throws Failure and leaves
+// every file as it was.
+Report run(const Options& options);
+
+// What run did, and the answers to give brix_eli.
+std::string describe(const Options& options, const Report& report);
+
+// "months 1-12", "months 6-8", "months 1-3,12", "month 7".
+std::string months_text(const std::array<bool, 13>& months);
+
+}  // namespace brix::importer
