@@ -7,6 +7,8 @@
 //                  error stream, status and tables must equal those of a run
 //                  on the clean files (files without a clean form are shared)
 //   link NAME TO   NAME is a symbolic link to TO;   dir NAME: NAME is a folder
+//   chmod NAME MODE   once every file is in place ("." is the folder)
+//   as nobody      the run drops to uid 65534 (skipped where it cannot)
 //   stdin          the standard input
 //   stdout         the console, one piece of tests/console.txt per line:
 //                  "welcome", "ask order", "points read     4", ...
@@ -83,10 +85,6 @@ std::vector<Case> load_cases() {
   return cases;
 }
 
-const char* table_name(const std::string& kind) {
-  return kind.rfind("yearly", 0) == 0 ? "Brix_ELI_5N-5S.txt" : "Brix_ELI_5N-5S_Spline.txt";
-}
-
 struct Outcome {
   Result result;
   std::optional<std::string> yearly, smoothed;
@@ -94,30 +92,44 @@ struct Outcome {
 
 Outcome run(const Case& c, bool clean) {
   Sandbox box;
+  Streams streams;
   std::string input;
+  auto has_clean = [&](const std::string& name) {
+    return std::any_of(c.blocks.begin(), c.blocks.end(),
+                       [&](const Block& o) { return o.kind == "clean" && o.args == name; });
+  };
   for (const Block& b : c.blocks) {
-    if (b.kind == "file" && !(clean && std::any_of(c.blocks.begin(), c.blocks.end(), [&](auto& o) {
-          return o.kind == "clean" && o.args == b.args;
-        })))
+    if ((b.kind == "file" && !(clean && has_clean(b.args))) || (b.kind == "clean" && clean))
       box.write(b.args, b.text);
-    if (b.kind == "clean" && clean) box.write(b.args, b.text);
     if (b.kind == "dir") std::filesystem::create_directory(box.path(b.args));
     if (b.kind == "link") {
       std::string name = b.args.substr(0, b.args.find(' '));
       EXPECT_EQ(::symlink(b.args.substr(name.size() + 1).c_str(), box.path(name).c_str()), 0);
     }
     if (b.kind == "stdin") input = b.text;
+    streams.as_nobody |= b.kind == "as" && b.args == "nobody";
   }
-  Outcome o{box.run(input), box.read(table_name("yearly")), box.read(table_name("smoothed"))};
-  return o;
+  for (const Block& b : c.blocks) {  // after every file is in place
+    if (b.kind == "chmod") {
+      std::size_t space = b.args.rfind(' ');
+      ::chmod(box.path(b.args.substr(0, space)).c_str(), std::stoul(b.args.substr(space), nullptr, 8));
+    }
+  }
+  return {box.run(input, streams), box.read("Brix_ELI_5N-5S.txt"),
+          box.read("Brix_ELI_5N-5S_Spline.txt")};
 }
 
 TEST(CasesTest, EveryCaseFile) {
   std::vector<Case> cases = load_cases();
   ASSERT_GT(cases.size(), 30u);
+  std::string skipped;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file + ": " + c.name);
     Outcome got = run(c, false);
+    if (got.result.status == 126) {  // the run could not drop its privileges
+      skipped += "\n  " + c.name + ": " + got.result.err;
+      continue;
+    }
     std::string err = kEnd;
     int status = 0;
     for (const Block& b : c.blocks) {
@@ -128,37 +140,30 @@ TEST(CasesTest, EveryCaseFile) {
         EXPECT_EQ(got.smoothed, ref.smoothed);
         err = ref.result.err;
         status = ref.result.status;
-      } else if (b.kind == "stdout" || b.kind == "stdout has") {
+      } else if (b.kind == "stdout") {
         std::string expected;
+        for (const std::string& line : b.lines) expected += console(line);
+        EXPECT_EQ(got.result.out, expected);
+      } else if (b.kind == "stdout has" || b.kind == "yearly has") {
         for (const std::string& line : b.lines) {
-          if (b.kind == "stdout") {
-            expected += console(line);
-          } else {
-            EXPECT_NE(got.result.out.find(console(line)), std::string::npos) << line;
-          }
-        }
-        if (b.kind == "stdout") {
-          EXPECT_EQ(got.result.out, expected);
+          std::string text = b.kind == "stdout has" ? got.result.out : got.yearly.value_or("");
+          EXPECT_NE(text.find(b.kind == "stdout has" ? console(line) : unescape(line)),
+                    std::string::npos) << line;
         }
       } else if (b.kind == "stderr") {
         err = b.text;
       } else if (b.kind == "status") {
         status = std::stoi(b.args);
-      } else if (b.kind == "yearly has") {
-        for (const std::string& line : b.lines)
-          EXPECT_NE(got.yearly.value_or("").find(unescape(line)), std::string::npos) << line;
-      } else if (b.kind.rfind("yearly", 0) == 0 || b.kind.rfind("smoothed", 0) == 0) {
-        auto& table = b.kind.rfind("yearly", 0) == 0 ? got.yearly : got.smoothed;
-        if (b.kind.find(" none") != std::string::npos) {
-          EXPECT_FALSE(table) << b.kind;
-        } else {
-          EXPECT_EQ(table, b.text) << b.kind;
-        }
+      } else if (b.kind == "yearly" || b.kind == "smoothed") {
+        EXPECT_EQ(b.kind == "yearly" ? got.yearly : got.smoothed, b.text) << b.kind;
+      } else if (b.kind == "yearly none" || b.kind == "smoothed none") {
+        EXPECT_FALSE(b.kind == "yearly none" ? got.yearly : got.smoothed) << b.kind;
       }
     }
     EXPECT_EQ(got.result.err, err);
     EXPECT_EQ(got.result.status, status);
   }
+  if (!skipped.empty()) GTEST_SKIP() << "cases skipped:" << skipped;
 }
 
 }  // namespace
