@@ -1,7 +1,6 @@
 // The smoothing spline against what it must compute: its smoothing parameter,
 // the example series, series it must leave alone, NaN, the too-short marker,
-// the too-long stop, a dense solution of the minimisation it solves, and the
-// amplitude it keeps at its period.
+// the too-long stop, and a dense solution of the minimisation it solves.
 #include "numeric/spline.h"
 
 #include <fcntl.h>
@@ -172,19 +171,6 @@ TEST(Spline, MatchesDenseSolutionOfTheMinimisation) {
         EXPECT_EQ(bits(r.ys[i]), bits(y[i] - correction)) << "n=" << n << " T=" << period;
       }
     }
-  }
-}
-
-// The period is the one whose amplitude is halved, away from the ends.
-TEST(Spline, HalvesTheAmplitudeAtItsPeriod) {
-  for (std::int32_t period : {20, 50}) {
-    std::vector<float> y(1000);
-    for (int i = 0; i < 1000; ++i)
-      y[i] = static_cast<float>(std::sin(2.0 * std::numbers::pi * i / period));
-    const Result r = smooth(y, period);
-    double in = 0.0, out = 0.0;
-    for (int i = 300; i < 700; ++i) in += double(y[i]) * y[i], out += double(r.ys[i]) * r.ys[i];
-    EXPECT_NEAR(std::sqrt(out / in), 0.5, 0.01) << period;
   }
 }
 

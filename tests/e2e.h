@@ -11,8 +11,7 @@ namespace brix::e2e {
 struct Result {
   std::string out;
   std::string err;
-  int status = -1;         // exit status; -1 when ended by a signal or killed
-  bool timed_out = false;  // killed at the time limit
+  int status = -1;  // exit status; -1 when ended by a signal
 };
 
 // How a run connects the program's standard streams.
@@ -31,7 +30,6 @@ struct Streams {
   // reach wherever the build lies. Where the drop is refused, the status is
   // 126 and the error stream says why.
   bool as_nobody = false;
-  int timeout_seconds = 120;
 };
 
 class Sandbox {

@@ -1,7 +1,6 @@
 // The synthetic input generator, for what the benchmark, the example and the
 // reader tests rely on: the same bytes for a seed, in memory and on disk;
-// clean records in exact "%10.3f" fields holding Dataset::milli; and bad
-// options refused. (Messy files are checked against Dataset::milli through
+// and clean records in exact "%10.3f" fields holding Dataset::milli. (Messy files are checked against Dataset::milli through
 // the program's readers in input/input_test.cc.)
 #include "tools/generate.h"
 
@@ -64,21 +63,6 @@ TEST(GenerateTest, CleanRecordsAreExactFixedFields) {
     put_milli(out, v);
     std::snprintf(want, sizeof want, "%10.3f", v / 1000.0);
     EXPECT_EQ(std::string(out, 10), want) << v;
-  }
-}
-
-TEST(GenerateTest, RefusesWhatCannotBeWritten) {
-  EXPECT_EQ(check(Options{}), "");
-  void (*changes[])(Options&) = {
-      [](Options& o) { o.points = 0; }, [](Options& o) { o.first_year = 99990; },
-      [](Options& o) { o.grid = Grid::kRegular, o.step = 0; },
-      [](Options& o) { o.grid = Grid::kRegular, o.lon_max = 100; },
-      [](Options& o) { o.messy.tabs = 1.5; }};
-  for (auto change : changes) {
-    Options bad;
-    change(bad);
-    EXPECT_NE(check(bad), "");
-    EXPECT_THROW(grid_points(bad), std::invalid_argument);
   }
 }
 
