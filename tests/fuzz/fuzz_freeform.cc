@@ -1,9 +1,8 @@
-// Fuzzes free-form reads. The first byte chooses the variables: 1 + (byte >> 6)
-// of them, variable i a real when bit i is set, else an integer; the rest is
-// the text, read request after request to its end. Each request must end in
-// done, error or end, take at least one line and write nothing beside its
-// variables. When the first line is one plain number of at most 15
-// characters, the first variable holds what strtod makes of it.
+// Fuzzes free-form reads. The first byte chooses 1 + (byte >> 6) variables,
+// variable i a real when bit i is set, else an integer; the rest is the text,
+// read request after request to its end. Each request must end in done, error
+// or end, take at least one line and write nothing beside its variables; a
+// first line of one plain number (15 characters at most) reads as strtod.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>

@@ -1,14 +1,15 @@
 // Fuzzes the whole run in a folder of its own. Input: a flag byte, then console
 // answers A and B, the coordinate file, the reconstruction file, separated by
-// 0x1E. The console reads "xy.txt\n" A "recon.txt\n" B (A B alone after the
-// flag '!'). The run must end within 10 s with status 0, its closing line and
-// " End Brix_ELI", or status 255 and a three-line "? " report. The program's
-// edge counters (export_counters.cc) guide the fuzzer beside the target's own.
+// 0x1E; the console reads "xy.txt\n" A "recon.txt\n" B (A B alone after '!').
+// The run must end within 10 s of CPU time with status 0, its last line and
+// " End Brix_ELI", or 255 and a report of three "? " lines. The program's edge
+// counters, handed over at exit (export_counters.cc), guide the fuzzer.
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,10 +21,9 @@
 #include <string_view>
 
 constexpr std::size_t kCounters = std::size_t{1} << 16;
-__attribute__((used,
-               section("__libfuzzer_extra_counters"))) static std::uint8_t counters[kCounters];
+__attribute__((used, section("__libfuzzer_extra_counters"))) std::uint8_t counters[kCounters];
 static int counters_fd = -1;
-static std::string folder;
+static std::string folder, command;
 
 static void put(const char* name, std::string_view text) {
   std::ofstream(folder + name, std::ios::binary).write(text.data(), std::streamsize(text.size()));
@@ -39,6 +39,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   counters_fd = ::memfd_create("counters", 0);  // inherited by the program
   if (::mkdtemp(name) == nullptr || counters_fd < 0) std::abort();
   folder = std::string(name) + "/";
+  // Past 10 s of CPU time the program gets SIGXCPU, which ends it.
+  command =
+      "cd " + folder + " && ulimit -S -t 10 && exec '" BRIX_ELI_PATH "' <.stdin >.stdout 2>.stderr";
   std::atexit([] { std::filesystem::remove_all(folder); });
   return ::setenv("BRIX_FUZZ_COUNTERS_FD", std::to_string(counters_fd).c_str(), 1);
 }
@@ -56,10 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   put("xy.txt", parts[2]);
   put("recon.txt", parts[3]);
   if (::ftruncate(counters_fd, 0) != 0 || ::ftruncate(counters_fd, kCounters) != 0) std::abort();
-  // timeout ends the program with SIGTERM after 10 s and exits with 124.
-  const int status = std::system(
-      ("cd " + folder + " && exec timeout 10 '" BRIX_ELI_PATH "' <.stdin >.stdout 2>.stderr")
-          .c_str());
+  const int status = std::system(command.c_str());
   if (::pread(counters_fd, counters, kCounters, 0) < 0) std::abort();
 
   const std::string out = get(".stdout"), err = get(".stderr");
@@ -67,10 +67,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (code == 0 ? err == " End Brix_ELI\n" && out.ends_with(" \n")
                 : code == 255 && std::regex_match(err, std::regex("(\\? .*\n){3}")))
     return 0;
-  std::fprintf(stderr, "fuzz_run: exit status %d, wait status %#x (124: no end within 10 s)\n",
-               code, status);
-  std::fprintf(stderr, "--- output (end):\n%s\n--- error:\n%s\n",
-               out.substr(out.size() - std::min<std::size_t>(out.size(), 2000)).c_str(),
-               err.c_str());
+  std::fprintf(
+      stderr, "fuzz_run: %s %d (signal %d: past 10 s of CPU)\n--- output:\n%s\n--- error:\n%s\n",
+      WIFEXITED(status) ? "exit status" : "signal", WIFEXITED(status) ? code : WTERMSIG(status),
+      SIGXCPU, out.substr(out.size() - std::min<std::size_t>(out.size(), 2000)).c_str(),
+      err.c_str());
   std::abort();
 }
