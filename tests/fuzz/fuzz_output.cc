@@ -1,20 +1,10 @@
-// Fuzzes the F and I output fields with arbitrary bit patterns.
-//
-// Input: four bytes are the value (a 32-bit real and, the same bits, a 32-bit
-// integer); two more bytes give a further Fw.d (w >= d + 2, w <= 40) and Iw.
-// Each value is written with every descriptor of the program's formats and
-// with the further ones, and each field is checked against an oracle of its
-// own:
-//   - exactly w characters are written, nothing around them;
-//   - asterisks exactly when the value does not fit, "fits" being derived
-//     from the exact decimal expansion of the value (printf), rounded half up
-//     at d places; a value within a hair of a rounding tie, where the double
-//     arithmetic of the conversion may go either way, is not judged;
-//   - where it fits: blanks, a sign exactly when the sign bit is set and a
-//     nonzero digit shows, digits, a point and d decimals, read back with
-//     strtod within one unit of the last digit (plus the relative error of
-//     the double arithmetic); NaN and infinities as "NaN" and "INF", signed
-//     by the sign bit.
+// Fuzzes F and I output. Bytes 0-3 are the value (a 32-bit real and, the same
+// bits, an integer); bytes 4-5 choose one more Fw.d (w <= 40) and Iw. Each
+// field is exactly w characters. F: asterisks exactly when the value rounded
+// at d places does not fit; else blanks, a sign when the sign bit is set and a
+// digit is nonzero, digits ("0." when there is room), d decimals, within a
+// unit of the last digit. I, NaN and INF: the text right-justified.
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -22,158 +12,76 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "records/convert.h"
 
 namespace {
 
-using brix::records::put_integer;
-using brix::records::put_real;
-
-constexpr char kUnwritten = '\x01';  // no field holds it
-constexpr int kGuard = 16;
-
-[[noreturn]] void fail(const char* what, float value, int w, int d, const char* field) {
-  std::fprintf(stderr, "fuzz_output: %s: value %a (bits %08x) F%d.%d field \"%s\"\n", what,
-               static_cast<double>(value), std::bit_cast<std::uint32_t>(value), w, d, field);
+[[noreturn]] void fail(const char* what, std::uint32_t bits, int w, int d, const std::string& f) {
+  std::fprintf(stderr, "fuzz_output: %s: bits %08x, %d.%d: \"%s\"\n", what, bits, w, d, f.c_str());
   std::abort();
 }
 
-// Runs put into a buffer with guards and returns the field; checks that
-// exactly w characters were written.
-template <typename Put>
-std::string field_of(int w, Put put, float value, int d) {
-  char buffer[kGuard + 64 + kGuard];
-  std::memset(buffer, kUnwritten, sizeof buffer);
-  put(buffer + kGuard);
-  for (int i = 0; i < kGuard; ++i)
-    if (buffer[i] != kUnwritten || buffer[kGuard + w + i] != kUnwritten)
-      fail("written outside the field", value, w, d, "");
-  std::string field(buffer + kGuard, static_cast<std::size_t>(w));
-  if (field.find(kUnwritten) != std::string::npos)
-    fail("a column of the field left unwritten", value, w, d, field.c_str());
-  return field;
+// The field written between guards; it must be exactly w characters.
+std::string field(std::uint32_t bits, int w, int d, bool real) {
+  std::string all(64, '\1');
+  if (real) brix::records::put_real(all.data() + 16, w, d, std::bit_cast<float>(bits));
+  if (!real) brix::records::put_integer(all.data() + 16, w, std::bit_cast<std::int32_t>(bits));
+  if (all.find_first_not_of('\1') != 16 || all.find('\1', 16) != 16 + std::size_t(w))
+    fail("not exactly w characters written", bits, w, d, all);
+  return all.substr(16, std::size_t(w));
 }
 
-bool all_asterisks(const std::string& f) { return f.find_first_not_of('*') == std::string::npos; }
-
-// Whether |value| rounded half up at d decimals fits Fw.d, from its exact
-// decimal expansion. Returns -1 when the value lies so close to a rounding
-// tie that either answer may come out.
-int fits(float value, int w, int d) {
-  if (value == 0.0f) return 1;
-  char text[64];
-  // 41 significant digits, exact (the digits of a binary value end; glibc
-  // prints them exactly): D.DDDD...e±XX
-  std::snprintf(text, sizeof text, "%.40e", std::fabs(static_cast<double>(value)));
-  std::string digits;
-  digits += text[0];
-  digits.append(text + 2, 40);
-  int e = std::atoi(std::strchr(text, 'e') + 1) + 1;  // value = 0.D1D2... x 10^e
-  const int s = std::signbit(value) ? 1 : 0;
-  const int r = d + e;  // digits kept
-  if (r < 0) return 1;  // rounds to zero
-  if (r < static_cast<int>(digits.size())) {
-    // A tie, or a hair either side of one.
-    const std::string after = digits.substr(static_cast<std::size_t>(r) + 1, 12);
-    if ((digits[static_cast<std::size_t>(r)] == '5' &&
-         after.find_first_not_of('0') == std::string::npos) ||
-        (digits[static_cast<std::size_t>(r)] == '4' &&
-         after.find_first_not_of('9') == std::string::npos))
-      return -1;
-    bool up = digits[static_cast<std::size_t>(r)] >= '5';
-    if (r == 0) {
-      if (!up) return 1;  // rounds to zero
-      e += 1;             // rounds to one unit of the last place
-    } else if (up && digits.find_first_not_of('9') >= static_cast<std::size_t>(r)) {
-      e += 1;  // the carry runs past the first digit
-    }
-  }
-  if (e > 0) return s + e + 1 + d <= w ? 1 : 0;
-  return s + 1 + d <= w ? 1 : 0;
+std::string justified(const std::string& text, int w) {
+  const std::size_t n = std::size_t(w);
+  return text.size() > n ? std::string(n, '*') : std::string(n - text.size(), ' ') + text;
 }
 
-void check_real(float value, int w, int d) {
-  std::string f = field_of(
-      w, [&](char* out) { put_real(out, w, d, value); }, value, d);
-  const char* c = f.c_str();
-  if (std::isnan(value) || std::isinf(value)) {
-    std::string text =
-        std::string(std::signbit(value) ? "-" : "") + (std::isnan(value) ? "NaN" : "INF");
-    std::string expected = text.size() > static_cast<std::size_t>(w)
-                               ? std::string(static_cast<std::size_t>(w), '*')
-                               : std::string(static_cast<std::size_t>(w) - text.size(), ' ') + text;
-    if (f != expected) fail("NaN or infinity", value, w, d, c);
-    return;
-  }
-  int fit = fits(value, w, d);
-  if (all_asterisks(f)) {
-    if (fit == 1) fail("asterisks for a value that fits", value, w, d, c);
-    return;
-  }
-  if (fit == 0) fail("no asterisks for a value that does not fit", value, w, d, c);
-
-  // Shape: blanks, an optional "-", digits, ".", d digits.
-  std::size_t i = f.find_first_not_of(' ');
-  bool minus = f[i] == '-';
-  if (minus) ++i;
-  std::size_t point = f.find('.', i);
-  if (point == std::string::npos || f.size() - point - 1 != static_cast<std::size_t>(d))
-    fail("not d decimals after a point", value, w, d, c);
-  std::string int_part = f.substr(i, point - i);
-  std::string all_digits = int_part + f.substr(point + 1);
-  if (all_digits.find_first_not_of("0123456789") != std::string::npos)
-    fail("a character that is not a digit", value, w, d, c);
-  if (int_part.size() > 1 && int_part[0] == '0') fail("a leading zero", value, w, d, c);
-  // "0." before the decimals whenever there is room for the zero.
-  if (int_part.empty() && f[0] == ' ')
-    fail("no zero before the point despite room", value, w, d, c);
-  bool nonzero = all_digits.find_first_not_of('0') != std::string::npos;
-  if (minus != (std::signbit(value) && nonzero)) fail("wrong sign", value, w, d, c);
-
-  double printed = std::strtod(c, nullptr);
-  double exact = static_cast<double>(value);
-  double unit = std::pow(10.0, -d);
-  double tolerance = unit * (1 + 1e-9) + std::fabs(exact) * 1e-15;
-  if (!(std::fabs(printed - exact) <= tolerance))
-    fail("value off by a unit or more", value, w, d, c);
-}
-
-void check_integer(std::int32_t value, int w) {
-  std::string f = field_of(
-      w, [&](char* out) { put_integer(out, w, value); }, 0.0f, 0);
-  std::string text = std::to_string(value);
-  std::string expected = text.size() > static_cast<std::size_t>(w)
-                             ? std::string(static_cast<std::size_t>(w), '*')
-                             : std::string(static_cast<std::size_t>(w) - text.size(), ' ') + text;
-  if (f != expected) {
-    std::fprintf(stderr, "fuzz_output: I%d of %d: \"%s\", expected \"%s\"\n", w, value, f.c_str(),
-                 expected.c_str());
-    std::abort();
-  }
+void check_real(std::uint32_t bits, int w, int d) {
+  const float value = std::bit_cast<float>(bits);
+  const std::string f = field(bits, w, d, true);
+  const std::string special = std::isnan(value) ? "NaN" : "INF";
+  if (!std::isfinite(value) && f != justified((std::signbit(value) ? "-" : "") + special, w))
+    fail("NaN or INF", bits, w, d, f);
+  if (!std::isfinite(value)) return;
+  // Whether the magnitude times scale, rounded by printf, fits: its digits
+  // without a lone leading zero, the point and the sign.
+  auto fits = [&](double scale) {
+    char t[128];
+    const int n = std::snprintf(t, sizeof t, "%.*f", d, std::fabs(value) * scale);
+    const bool sign = std::signbit(value) && std::strpbrk(t, "123456789") != nullptr;
+    return sign + n - (t[0] == '0') + (d == 0) <= w;
+  };
+  const bool stars = f == std::string(std::size_t(w), '*'), fit = fits(1 - 1e-12);
+  if (fit == fits(1 + 1e-12) && stars == fit)  // unless within a hair of a rounding tie
+    fail(stars ? "asterisks for a value that fits" : "no asterisks", bits, w, d, f);
+  if (stars) return;
+  const std::size_t b = std::min(f.find_first_not_of(' '), f.size() - 1), point = f.find('.');
+  const bool minus = f[b] == '-';
+  const std::string whole = f.substr(b + minus, point - b - minus);
+  const std::string digits = whole + f.substr(point + 1);
+  if (point == std::string::npos || f.size() - point - 1 != std::size_t(d) ||
+      digits.find_first_not_of("0123456789") != std::string::npos ||
+      (whole.size() > 1 && whole[0] == '0') || (whole.empty() && b > 0) ||
+      minus != (std::signbit(value) && digits.find_first_not_of('0') != std::string::npos))
+    fail("not blanks, sign, digits (\"0.\" when there is room), d decimals", bits, w, d, f);
+  if (!(std::fabs(std::strtod(f.c_str(), nullptr) - value) <=
+        std::pow(10.0, -d) * (1 + 1e-9) + std::fabs(value) * 1e-15))
+    fail("value off by a unit of the last digit or more", bits, w, d, f);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size < 4) return 0;
+  if (size < 6) return 0;
   std::uint32_t bits;
   std::memcpy(&bits, data, 4);
-  const float real = std::bit_cast<float>(bits);
-  const std::int32_t integer = std::bit_cast<std::int32_t>(bits);
-
-  // The program's descriptors.
-  static const int kF[][2] = {{5, 0}, {7, 3}, {8, 2}, {8, 3}, {10, 3}};
-  for (const auto& fd : kF) check_real(real, fd[0], fd[1]);
-  check_integer(integer, 5);
-  check_integer(integer, 6);
-
-  // A further Fw.d with 2 <= w <= 40 and w >= d + 2, and Iw with 1 <= w <= 40.
-  if (size >= 6) {
-    int w = 2 + data[4] % 39;
-    int d = data[5] % (w - 1);
-    check_real(real, w, d);
-    check_integer(integer, 1 + data[4] % 40);
-  }
+  const int fw = 2 + data[4] % 39;
+  for (auto [w, d] : {std::pair{5, 0}, {7, 3}, {8, 2}, {8, 3}, {10, 3}, {fw, data[5] % (fw - 1)}})
+    check_real(bits, w, d);
+  for (int w : {5, 6, 1 + data[4] % 40})
+    if (field(bits, w, 0, false) != justified(std::to_string(std::bit_cast<std::int32_t>(bits)), w))
+      fail("I field", bits, w, 0, field(bits, w, 0, false));
   return 0;
 }
