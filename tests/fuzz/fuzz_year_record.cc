@@ -2,16 +2,20 @@
 // number of values per record, through a unit over a file.
 //
 // Input: two bytes give n (0 to 12000, little-endian, taken modulo 12001),
-// one byte the stride between two receiving values (1 to 3) and whether a
-// header line is read first with "(a)"; the rest is the file. Every line is
-// read until the end of the file, or until 2501 records were read, where the
-// program stops reading.
+// one byte the stride between two receiving values (1 to 3), whether a
+// header line is read first with "(a)", the number of threads of the block
+// reading (2 for one input in eight, else 1: a thread costs much under the
+// sanitizers) and which fields it keeps; one byte its block size; the rest
+// is the file. Every line is read until the end of the file, or until 2501
+// records were read, where the program stops reading.
 //
 // Checked: each request takes exactly one line; nothing is written outside
 // the n receiving values (guard areas before and after, and the gaps of the
 // stride); a done request fills all n values, an error request a leading
 // part of them; the batched reading of plain fields gives the outcome, the
-// year and the bits of every value that the general field reading gives.
+// year and the bits of every value that the general field reading gives;
+// the block reading gives the same records, first year and kept values.
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +23,7 @@
 #include <cstring>
 #include <vector>
 
+#include "input/year_blocks.h"
 #include "records/request.h"
 #include "records/unit.h"
 #include "tests/fuzz/fuzz_file.h"
@@ -45,15 +50,48 @@ constexpr int kMaxRecords = 2501;  // the program reports at the 2501st record
 
 bool untouched(float f) { return std::bit_cast<std::uint32_t>(f) == kUntouched; }
 
+// The block reading's records, one at a time where it converts in place.
+class Collect : public brix::input::RecordSink {
+ public:
+  explicit Collect(int n_kept) : place_(static_cast<std::size_t>(n_kept) + 1), n_kept_(n_kept) {}
+  float* place(std::int64_t& room) override {
+    room = 1;
+    return place_.data();
+  }
+  bool take(const float* rows, const brix::input::Converted& c) override {
+    if (records == 0 && c.records > 0) first_year = c.first_year;
+    const std::int64_t fit = std::min<std::int64_t>(c.records, kMaxRecords - records);
+    values.insert(values.end(), rows, rows + fit * n_kept_);
+    records += fit;
+    return fit == c.records;
+  }
+  std::vector<float> values;
+  std::int64_t records = 0;
+  std::int32_t first_year = 0;
+
+ private:
+  std::vector<float> place_;
+  int n_kept_;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size < 3) return 0;
+  if (size < 4) return 0;
   const int n = (data[0] | data[1] << 8) % 12001;
   const int stride = 1 + (data[2] & 3) % 3;
   const bool header = (data[2] & 4) != 0;
-  const char* text = reinterpret_cast<const char*>(data + 3);
-  const std::size_t length = size - 3;
+  const int threads = (data[2] >> 3 & 7) == 7 ? 2 : 1;
+  const std::size_t block = data[3] < 128 ? data[3] + 1u : (data[3] - 127u) * 1024u;
+  const char* text = reinterpret_cast<const char*>(data + 4);
+  const std::size_t length = size - 4;
+  // Fields kept by the block reading: all of them, or two in three.
+  const int drop = data[2] >> 6;
+  std::vector<std::uint8_t> keep(static_cast<std::size_t>(n));
+  for (int k = 0; k < n; ++k) keep[std::size_t(k)] = drop == 3 || k % 3 != drop;
+  const int n_kept = static_cast<int>(std::count(keep.begin(), keep.end(), 1));
+  std::vector<float> kept;  // the kept values of the records read line by line
+  std::int32_t first_year = 0;
 
   std::size_t lines = 0;
   for (std::size_t i = 0; i < length; ++i) lines += text[i] == '\n';
@@ -116,13 +154,41 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::bit_cast<std::uint32_t>(general_values[at]))
           fail("a value differs from the general reading", k,
                static_cast<long>(std::bit_cast<std::uint32_t>(values[at])));
-        values[at] = general_values[at] = std::bit_cast<float>(kUntouched);
       }
       if (o == Outcome::kDone && written != n) fail("done without every value", written, n);
+      if (o == Outcome::kDone && records == 0) first_year = year;
+      for (int k = 0; k < n; ++k) {
+        const std::size_t at = static_cast<std::size_t>(k) * stride;
+        if (o == Outcome::kDone && keep[std::size_t(k)]) kept.push_back(values[at]);
+        values[at] = general_values[at] = std::bit_cast<float>(kUntouched);
+      }
       if (o == Outcome::kDone && ++records == kMaxRecords) break;
     }
     file.close();
     general_file.close();
+
+    // The same file in blocks, after the same header reading.
+    Unit& again = file.open({text, length});
+    if (header) {
+      TextField<80> field;
+      brix::records::read(again, kHeader, {Target::text(field)}, Handles::kErrorsAndEnd);
+    }
+    int fd;
+    std::uint64_t offset;
+    if (!again.regular_input(fd, offset)) fail("the file cannot be read in blocks");
+    Collect blocks(n_kept);
+    int error = 0;
+    const brix::input::YearFields fields{n, keep.data(), n_kept};
+    if (brix::input::read_year_blocks(fd, offset, fields, threads, block, blocks, error) ==
+        brix::input::BlocksEnd::kFailed)
+      fail("block reading failed", error);
+    if (blocks.records != records) fail("block reading: records", long(blocks.records), records);
+    if (records > 0 && blocks.first_year != first_year)
+      fail("block reading: first year", blocks.first_year, first_year);
+    for (std::size_t i = 0; i < kept.size(); ++i)
+      if (std::bit_cast<std::uint32_t>(kept[i]) != std::bit_cast<std::uint32_t>(blocks.values[i]))
+        fail("block reading: a value differs", static_cast<long>(i));
+    file.close();
   }
 
   for (std::size_t i = 0; i < area.size(); ++i)
