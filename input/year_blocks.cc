@@ -25,12 +25,18 @@ constexpr std::uint64_t kToEnd = std::numeric_limits<std::uint64_t>::max();
 }  // namespace
 
 YearLines::YearLines(int fd, const YearFields& fields, std::size_t block_bytes)
-    : fd_(fd), fields_(fields), raw_(block_bytes + kMinRead) {}
+    : fd_(fd), fields_(fields), raw_(new char[block_bytes + kMinRead]), size_(block_bytes + kMinRead) {}
 
 bool YearLines::read_up_to(std::size_t size) {
-  if (raw_.size() < size) raw_.resize(std::max(size, 2 * raw_.size()));
+  if (size_ < size) {  // a line longer than any before
+    const std::size_t grown = std::max(size, 2 * size_);
+    std::unique_ptr<char[]> raw(new char[grown]);
+    std::memcpy(raw.get(), raw_.get(), held_);
+    raw_ = std::move(raw);
+    size_ = grown;
+  }
   while (held_ < size && !end_of_file_) {
-    ssize_t n = ::pread(fd_, raw_.data() + held_, size - held_, static_cast<off_t>(base_ + held_));
+    ssize_t n = ::pread(fd_, raw_.get() + held_, size - held_, static_cast<off_t>(base_ + held_));
     if (n > 0) {
       held_ += static_cast<std::size_t>(n);
     } else if (n == 0) {
@@ -46,7 +52,7 @@ bool YearLines::read_up_to(std::size_t size) {
 bool YearLines::read_more(std::size_t& keep_from, std::size_t& scanned) {
   if (end_of_file_ || error_ != 0) return false;
   if (keep_from > 0) {
-    std::memmove(raw_.data(), raw_.data() + keep_from, held_ - keep_from);
+    std::memmove(raw_.get(), raw_.get() + keep_from, held_ - keep_from);
     held_ -= keep_from;
     base_ += keep_from;
     scanned -= keep_from;
@@ -65,7 +71,7 @@ Converted YearLines::convert(std::uint64_t from, std::uint64_t to, bool seek, fl
   held_ = 0;
   end_of_file_ = false;
   error_ = 0;
-  const std::size_t span = static_cast<std::size_t>(std::min<std::uint64_t>(to - base_, raw_.size()));
+  const std::size_t span = static_cast<std::size_t>(std::min<std::uint64_t>(to - base_, size_));
   if (!read_up_to(span)) {
     c.error = error_;
     return c;
@@ -73,15 +79,15 @@ Converted YearLines::convert(std::uint64_t from, std::uint64_t to, bool seek, fl
   std::size_t s = 0;  // where the next line starts, in raw_
   if (seek) {
     // The first line starts after the first LF at from - 1 or later.
-    const void* lf = std::memchr(raw_.data(), '\n', std::min(held_, span));
+    const void* lf = std::memchr(raw_.get(), '\n', std::min(held_, span));
     if (lf == nullptr) return c;
-    s = static_cast<std::size_t>(static_cast<const char*>(lf) - raw_.data()) + 1;
+    s = static_cast<std::size_t>(static_cast<const char*>(lf) - raw_.get()) + 1;
   }
   while (base_ + s < to) {
     std::size_t scanned = s;
     const char* lf;
     for (;;) {
-      lf = static_cast<const char*>(std::memchr(raw_.data() + scanned, '\n', held_ - scanned));
+      lf = static_cast<const char*>(std::memchr(raw_.get() + scanned, '\n', held_ - scanned));
       if (lf != nullptr) break;
       scanned = held_;
       if (!read_more(s, scanned)) break;
@@ -90,9 +96,9 @@ Converted YearLines::convert(std::uint64_t from, std::uint64_t to, bool seek, fl
       c.error = error_;
       return c;
     }
-    const std::size_t end = lf != nullptr ? static_cast<std::size_t>(lf - raw_.data()) : held_;
+    const std::size_t end = lf != nullptr ? static_cast<std::size_t>(lf - raw_.get()) : held_;
     if (lf == nullptr && s == held_) break;  // the end of the file, after an LF
-    std::string_view line = records::clean_line(raw_.data() + s, end - s, clean_);
+    std::string_view line = records::clean_line(raw_.get() + s, end - s, clean_);
     std::int32_t year = 0;
     float* row = rows + c.records * fields_.n_kept;
     Outcome outcome = records::read_line(
@@ -130,13 +136,13 @@ BlocksEnd read_year_blocks(int fd, std::uint64_t start, const YearFields& fields
                          : static_cast<std::int64_t>(block_bytes / (6 + 10 * std::size_t(fields.n_points)) + 2);
   const std::size_t window = 2 * static_cast<std::size_t>(threads);  // blocks in flight
   struct Slot {
-    std::vector<float> rows;
+    std::unique_ptr<float[]> rows;  // uninitialised, as the raw bytes
     Converted converted;
     bool ready = false;
   };
   std::vector<Slot> slots(window);
   for (Slot& slot : slots)
-    if (fields.n_kept > 0) slot.rows.resize(static_cast<std::size_t>(room) * fields.n_kept);
+    if (fields.n_kept > 0) slot.rows.reset(new float[static_cast<std::size_t>(room) * fields.n_kept]);
   std::vector<YearLines> lines;
   lines.reserve(static_cast<std::size_t>(threads));
   for (int t = 0; t < threads; ++t) lines.emplace_back(fd, fields, block_bytes);
@@ -148,7 +154,7 @@ BlocksEnd read_year_blocks(int fd, std::uint64_t start, const YearFields& fields
   bool stop = false;
   auto convert = [&](YearLines& with, std::uint64_t b) {
     Slot& slot = slots[b % window];
-    slot.converted = with.convert(from(b), to(b), b > 0, slot.rows.data(), room);
+    slot.converted = with.convert(from(b), to(b), b > 0, slot.rows.get(), room);
   };
   auto may_claim = [&] { return next < n_blocks && next < committed + window; };
 
@@ -179,7 +185,7 @@ BlocksEnd read_year_blocks(int fd, std::uint64_t start, const YearFields& fields
       const std::uint64_t b = committed;
       lock.unlock();
       Converted c = slot.converted;
-      bool more = sink.take(slot.rows.data(), c);
+      bool more = sink.take(slot.rows.get(), c);
       while (more && c.error == 0 && c.stop < to(b)) {
         std::int64_t free_room;
         float* place = sink.place(free_room);

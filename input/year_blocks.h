@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace brix::input {
@@ -48,8 +49,11 @@ class YearLines {
 
   int fd_;
   YearFields fields_;
-  std::vector<char> raw_;    // file bytes from offset base_ on
-  std::size_t held_ = 0;     // bytes of raw_ holding file bytes
+  // File bytes from offset base_ on, in held_ of the size_ bytes of raw_.
+  // Left uninitialised: only the pages that reads reach are ever touched.
+  std::unique_ptr<char[]> raw_;
+  std::size_t size_ = 0;
+  std::size_t held_ = 0;
   std::uint64_t base_ = 0;
   bool end_of_file_ = false;
   int error_ = 0;

@@ -11,7 +11,7 @@
 namespace brix::records {
 namespace {
 
-constexpr std::size_t kReadChunk = std::size_t{4} << 20;   // bytes read at a time
+constexpr std::size_t kReadChunk = std::size_t{256} << 10;  // bytes read at a time
 constexpr std::size_t kFileBuffer = std::size_t{64} << 10;  // output held back
 
 // Writes all bytes, retrying after interruptions and short writes. Returns 0
