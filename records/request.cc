@@ -51,22 +51,38 @@ bool read_field(std::string_view line, std::size_t& pos, const Descriptor& d,
 }
 
 bool fast_fields = true;
+const SixFields six_fields = six_fields_reader();
+bool wide_fields = six_fields != nullptr;
 
 // Reads n Fw.d fields: with keep null into out[0], out[stride], ...; else
 // field k into the next place from out when keep[k] is not 0. With fast,
-// plain fields are converted directly, any other through the general field
-// reading; without, every field takes the general way. False on an input
-// error, after storing the values before the failing field.
+// plain fields are converted directly, six at a time where the processor
+// can, any other through the general field reading; without, every field
+// takes the general way. False on an input error, after storing the values
+// before the failing field.
 bool read_reals(std::string_view line, std::size_t& pos, const Descriptor& d, int n,
                 float* out, std::ptrdiff_t stride, const std::uint8_t* keep, bool fast) {
   const std::size_t w = static_cast<std::size_t>(d.w);
+  const bool year_layout = fast && d.w == 10 && d.d == 3;
+  const SixFields six = year_layout && wide_fields && keep != nullptr ? six_fields : nullptr;
   float dropped;  // receives the fields that are not kept
   int k = 0;
   while (k < n) {
+    // Then the fields one at a time: all of them, or one group's worth
+    // before the groups are tried again.
+    int until = n;
+    if (six != nullptr) {
+      const int done = six(line.data() + pos, pos < line.size() ? line.size() - pos : 0, n - k,
+                           keep + k, out);
+      k += done;
+      pos += 10 * static_cast<std::size_t>(done);
+      if (k == n) break;
+      until = std::min(n, k + 6);
+    }
 #ifdef BRIX_PLAIN_SIMD
     // The layout of the year records, while 16 bytes remain readable.
-    if (fast && d.w == 10 && d.d == 3) {
-      for (; k < n && pos + 16 <= line.size(); ++k) {
+    if (year_layout) {
+      for (; k < until && pos + 16 <= line.size(); ++k) {
         std::uint64_t m;
         bool negative;
         const bool stored = keep == nullptr || keep[k] != 0;
@@ -76,7 +92,7 @@ bool read_reals(std::string_view line, std::size_t& pos, const Descriptor& d, in
         if (stored) out += stride;
         pos += 10;
       }
-      if (k == n) break;
+      if (k == until) continue;
     }
 #endif
     // Any other field, one at a time.
@@ -159,6 +175,8 @@ Outcome convert(std::string_view line, const Format& format, std::span<const Tar
 }  // namespace
 
 void use_fast_fields(bool on) { fast_fields = on; }
+
+void use_wide_fields(bool on) { wide_fields = on && six_fields != nullptr; }
 
 void write(Unit& unit, const Format& format, std::initializer_list<Value> values) {
   write(unit, format, std::span<const Value>(values.begin(), values.size()));

@@ -107,6 +107,9 @@ inline Outcome read_line(std::string_view line, const Format& format,
 // the general way. The values are the same either way: tests and benchmarks
 // compare the two.
 void use_fast_fields(bool on);
+// Kept reals of the year records' layout are read six at a time with wider
+// vectors where the processor has them; off, one at a time. The same values.
+void use_wide_fields(bool on);
 
 // Settles an outcome against what the caller handles: returns the outcome the
 // caller sees, or raises the report for one it does not take.

@@ -1,0 +1,53 @@
+// Year records of every field form, kept values read six fields at a time
+// against one at a time: the same outcome, and the same bits stored in the
+// same places, whatever the forms around a field and whichever are kept.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "records/plain.h"
+#include "records/request.h"
+
+namespace brix::records {
+namespace {
+
+TEST(SixFieldsTest, AgreeWithOneAtATime) {
+  if (six_fields_reader() == nullptr) GTEST_SKIP() << "this processor lacks the wider vectors";
+  static const Format kYear("(i5,12000f10.3)");
+  const char* forms[] = {
+      "    28.512", "   -28.512", "   +28.512", "     -.001", "      .000", "    -0.000",
+      " 16777.215", " 16777.216", "-16777.219", "100000.001", "  12 3.456", "  -+12.345",
+      "  12-3.456", "  - 12.345", "     28512", "   28.5   ", "   28,512 ", "       abc",
+      "          ", "    28.5e1", "    +-.001", "28.512    ", "\t   28.512"};
+  std::mt19937 random(11);
+  for (int line = 0; line < 4000; ++line) {
+    const int n = 6 + static_cast<int>(random() % 30);
+    std::string text = " 1950";
+    std::vector<std::uint8_t> keep;
+    for (int k = 0; k < n; ++k) {
+      // Mostly plain fields, so that whole groups of six occur.
+      text += random() % 4 != 0 ? forms[random() % 2] : forms[random() % std::size(forms)];
+      keep.push_back(static_cast<std::uint8_t>(random() % 3 != 0));
+    }
+    std::vector<float> values[2];
+    Outcome outcome[2];
+    for (int wide = 0; wide < 2; ++wide) {
+      use_wide_fields(wide == 1);
+      values[wide].assign(static_cast<std::size_t>(n), std::bit_cast<float>(0x7FA5A5A5u));
+      std::int32_t year = 0;
+      outcome[wide] = read_line(text, kYear, {Target::integer(year), Target::kept_reals(values[wide].data(), n, keep.data())});
+    }
+    use_wide_fields(true);
+    ASSERT_EQ(outcome[0], outcome[1]) << text;
+    for (int k = 0; k < n; ++k)
+      ASSERT_EQ(std::bit_cast<std::uint32_t>(values[0][k]), std::bit_cast<std::uint32_t>(values[1][k]))
+          << "value " << k << " of " << text;
+  }
+}
+
+}  // namespace
+}  // namespace brix::records
