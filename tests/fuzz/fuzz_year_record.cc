@@ -2,12 +2,15 @@
 // number of values per record, through a unit over a file.
 //
 // Input: two bytes give n (0 to 12000, little-endian, taken modulo 12001),
-// one byte the stride between two receiving values (1 to 3), whether a
-// header line is read first with "(a)", the number of threads of the block
-// reading (2 for one input in eight, else 1: a thread costs much under the
-// sanitizers) and which fields it keeps; one byte its block size; the rest
-// is the file. Every line is read until the end of the file, or until 2501
-// records were read, where the program stops reading.
+// one byte the stride between two receiving values (1 to 3, bits 0-1),
+// whether a header line is read first with "(a)" (bit 2), and for the block
+// reading: the size of its blocks (bits 3-4: one block for the whole file,
+// as the program's 1 MB for any file this small, or a size from 1 byte to
+// 8 KB that depends on the length of the file), two threads
+// instead of one (bit 5, with the smallest blocks only: a thread costs much
+// under the sanitizers) and which fields it keeps (bits 6-7); the rest is the
+// file. Every line is read until the end of the file, or until 2501 records
+// were read, where the program stops reading.
 //
 // Checked: each request takes exactly one line; nothing is written outside
 // the n receiving values (guard areas before and after, and the gaps of the
@@ -77,14 +80,18 @@ class Collect : public brix::input::RecordSink {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size < 4) return 0;
+  if (size < 3) return 0;
   const int n = (data[0] | data[1] << 8) % 12001;
   const int stride = 1 + (data[2] & 3) % 3;
   const bool header = (data[2] & 4) != 0;
-  const int threads = (data[2] >> 3 & 7) == 7 ? 2 : 1;
-  const std::size_t block = data[3] < 128 ? data[3] + 1u : (data[3] - 127u) * 1024u;
-  const char* text = reinterpret_cast<const char*>(data + 4);
-  const std::size_t length = size - 4;
+  const char* text = reinterpret_cast<const char*>(data + 3);
+  const std::size_t length = size - 3;
+  const int blocks = data[2] >> 3 & 3;
+  const std::size_t block = blocks == 0   ? length + 1
+                            : blocks == 1 ? 1 + length % 8192
+                            : blocks == 2 ? 64 + length % 1024
+                                          : 1 + length % 64;
+  const int threads = blocks == 3 && (data[2] & 0x20) != 0 ? 2 : 1;
   // Fields kept by the block reading: all of them, or two in three.
   const int drop = data[2] >> 6;
   std::vector<std::uint8_t> keep(static_cast<std::size_t>(n));
