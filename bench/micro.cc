@@ -79,9 +79,9 @@ void BM_ReadYearRecord(benchmark::State& state) {
   open_past_header(unit, file.path());
   std::int32_t year = 0;
   auto read = [&] {
-    return brix::records::read(unit, kYear,
-                               {Target::integer(year), Target::kept_reals(dest.data(), kPoints, keep.data())},
-                               Handles::kErrorsAndEnd);
+    return brix::records::read(
+        unit, kYear, {Target::integer(year), Target::kept_reals(dest.data(), kPoints, keep.data())},
+        Handles::kErrorsAndEnd);
   };
   for (auto _ : state) {
     Outcome outcome = read();

@@ -32,7 +32,8 @@ struct Records {
   bool operator==(const Records&) const = default;
 };
 
-Records read_files(const std::string& xy, const std::string& recon, ReadMode mode, bool fast = true) {
+Records read_files(const std::string& xy, const std::string& recon, ReadMode mode,
+                   bool fast = true) {
   int null = ::open("/dev/null", O_WRONLY);
   records::Unit console("*", -1, null, true);
   records::Unit& file = records::Unit::file();
@@ -46,7 +47,8 @@ Records read_files(const std::string& xy, const std::string& recon, ReadMode mod
   ::close(null);
   Records r{data.n_years, data.first_year, data.last_year, {}};
   for (int y = 1; y <= data.n_years; ++y)
-    for (int k = 0; k < data.n_band; ++k) r.bits.push_back(std::bit_cast<std::uint32_t>(data.band_row(y)[k]));
+    for (int k = 0; k < data.n_band; ++k)
+      r.bits.push_back(std::bit_cast<std::uint32_t>(data.band_row(y)[k]));
   return r;
 }
 
@@ -62,16 +64,21 @@ TEST(ReconstructionTest, EveryWayAndEveryBlockEdgeKeepTheSameBandValues) {
   records::testing::TempFile xy("-5 150\n7 160\n0 170\n5 180\n");
   std::string recon = "header\n 1950    28.000    29.000    30.000    31.000\n";
   for (int twice = 0; twice < 2; ++twice)
-    recon += "1951,28.5,-1,,7.\n 1952    -0.001       abc    30.000    31.000\n"  // the error is outside the band
-             " 1953    28.000    29.000    3x.000    31.000\r\n1954\t 12.500 29.0\t      29000\t31.00\r\n"
-             "\n 1956      28.5\n 1957    28.000    29.000    30.000    31.000    99.000\n";
+    recon +=
+        "1951,28.5,-1,,7.\n 1952    -0.001       abc    30.000    31.000\n"  // the error is outside
+                                                                             // the band
+        " 1953    28.000    29.000    3x.000    31.000\r\n1954\t 12.500 29.0\t      "
+        "29000\t31.00\r\n"
+        "\n 1956      28.5\n 1957    28.000    29.000    30.000    31.000    99.000\n";
   recon += " 1958     1.000     2.000     3.000     4.000";  // no LF at the end
   records::testing::TempFile file(recon);
-  const Records expected{12, 1950, 1961, bits_of({28, 30, 31, 28.5f, 0, 7, 12.5f, 29, 31, 0, 0, 0,
-                                                 28.5f, 0, 0, 28, 30, 31, 28.5f, 0, 7, 12.5f, 29,
-                                                 31, 0, 0, 0, 28.5f, 0, 0, 28, 30, 31, 1, 3, 4})};
+  const Records expected{12, 1950, 1961,
+                         bits_of({28,    30, 31, 28.5f, 0,  7,  12.5f, 29, 31, 0,     0,  0,
+                                  28.5f, 0,  0,  28,    30, 31, 28.5f, 0,  7,  12.5f, 29, 31,
+                                  0,     0,  0,  28.5f, 0,  0,  28,    30, 31, 1,     3,  4})};
   for (bool fast : {false, true}) {
-    EXPECT_EQ(read_files(xy.path(), file.path(), ReadMode{0}, fast), expected) << "line by line, fast " << fast;
+    EXPECT_EQ(read_files(xy.path(), file.path(), ReadMode{0}, fast), expected)
+        << "line by line, fast " << fast;
     for (int threads = 1; threads <= 3; ++threads)
       for (std::size_t block = 1; block <= recon.size(); ++block)
         ASSERT_EQ(read_files(xy.path(), file.path(), ReadMode{threads, block}, fast), expected)
@@ -92,11 +99,17 @@ TEST(ReconstructionTest, MessyGeneratedFilesReadExactly) {
   for (int y = 0; y < set.years; ++y)
     for (int p = 0; p < set.points; ++p)
       if (in_band(static_cast<float>(set.grid.lat[std::size_t(p)] / 100.0)))
-        expected.bits.push_back(std::bit_cast<std::uint32_t>(static_cast<float>(set.milli[std::size_t(y * set.points + p)] / 1000.0)));
+        expected.bits.push_back(std::bit_cast<std::uint32_t>(
+            static_cast<float>(set.milli[std::size_t(y * set.points + p)] / 1000.0)));
   ASSERT_GT(expected.bits.size(), 40u * 100);
   for (const ReadMode mode : {ReadMode{0}, ReadMode{1}, ReadMode{2, 1000}, ReadMode{3, 20000}})
-    EXPECT_EQ(read_files(xy.path(), recon.path(), mode), expected) << mode.threads << " " << mode.block_bytes;
+    EXPECT_EQ(read_files(xy.path(), recon.path(), mode), expected)
+        << mode.threads << " " << mode.block_bytes;
   EXPECT_EQ(read_files(xy.path(), recon.path(), ReadMode{2, 7000}, false), expected);
+  for (std::size_t p = 0; p < std::size_t(set.points); ++p) {  // the coordinates, exactly
+    ASSERT_EQ(data.grid_lat[p], static_cast<float>(set.grid.lat[p] / 100.0)) << p;
+    ASSERT_EQ(data.grid_lon[p], static_cast<float>(set.grid.lon[p] / 100.0)) << p;
+  }
 }
 
 TEST(ReconstructionTest, TheLastRecordThatFitsIsKeptAndOneMoreEndsTheRun) {
@@ -111,7 +124,8 @@ TEST(ReconstructionTest, TheLastRecordThatFitsIsKeptAndOneMoreEndsTheRun) {
   for (const ReadMode mode : {ReadMode{0}, ReadMode{1}, ReadMode{2, 160}, ReadMode{2, 20}}) {
     Records r = read_files(xy.path(), full.path(), mode);
     EXPECT_EQ(r.n_years, 2500);
-    EXPECT_EQ(std::bit_cast<float>(r.bits.back()), 12.5f) << mode.threads << " " << mode.block_bytes;
+    EXPECT_EQ(std::bit_cast<float>(r.bits.back()), 12.5f)
+        << mode.threads << " " << mode.block_bytes;
     EXPECT_EXIT(read_files(xy.path(), over.path(), mode), testing::ExitedWithCode(255),
                 "Too many year records \\(more than 2500\\)");
   }
@@ -122,10 +136,13 @@ TEST(ReconstructionTest, ThreadsFromTheEnvironment) {
   const struct {
     const char* value;
     int threads;
-  } cases[] = {{nullptr, all}, {"1", 1}, {"256", 256}, {"0", all}, {"257", all}, {"3x", all}, {"", all}};
+  } cases[] = {{nullptr, all}, {"1", 1},    {"256", 256}, {"0", all},
+               {"257", all},   {"3x", all}, {"", all}};
   for (const auto& c : cases) {
-    if (c.value) ::setenv("BRIX_THREADS", c.value, 1);
-    else ::unsetenv("BRIX_THREADS");
+    if (c.value)
+      ::setenv("BRIX_THREADS", c.value, 1);
+    else
+      ::unsetenv("BRIX_THREADS");
     EXPECT_EQ(ReadMode::from_environment().threads, c.threads) << (c.value ? c.value : "unset");
   }
   ::unsetenv("BRIX_THREADS");

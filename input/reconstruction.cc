@@ -40,7 +40,8 @@ class Slots : public RecordSink {
     if (converted.records == 0) return true;
     if (next_ == 1) data_.first_year = converted.first_year;
     const std::int64_t fit = std::min<std::int64_t>(converted.records, max_years - next_ + 1);
-    const std::size_t bytes = static_cast<std::size_t>(fit) * static_cast<std::size_t>(data_.n_band) * sizeof(float);
+    const std::size_t bytes =
+        static_cast<std::size_t>(fit) * static_cast<std::size_t>(data_.n_band) * sizeof(float);
     if (bytes > 0 && rows != data_.band_row(next_)) std::memcpy(data_.band_row(next_), rows, bytes);
     if (fit < converted.records) return false;
     next_ += static_cast<int>(fit);
@@ -98,9 +99,12 @@ void read_reconstruction(records::Unit& file, records::Unit& console, RunData& d
   if (mode.threads > 0 && file.regular_input(fd, offset)) {
     int error = 0;
     switch (read_year_blocks(fd, offset, fields, mode.threads, mode.block_bytes, slots, error)) {
-      case BlocksEnd::kEndOfFile: break;
-      case BlocksEnd::kFull: too_many(file);
-      case BlocksEnd::kFailed: records::report_system(records::Statement::kRead, file, error);
+      case BlocksEnd::kEndOfFile:
+        break;
+      case BlocksEnd::kFull:
+        too_many(file);
+      case BlocksEnd::kFailed:
+        records::report_system(records::Statement::kRead, file, error);
     }
   } else {
     for (;;) {

@@ -25,7 +25,10 @@ constexpr std::uint64_t kToEnd = std::numeric_limits<std::uint64_t>::max();
 }  // namespace
 
 YearLines::YearLines(int fd, const YearFields& fields, std::size_t block_bytes)
-    : fd_(fd), fields_(fields), raw_(new char[block_bytes + kMinRead]), size_(block_bytes + kMinRead) {}
+    : fd_(fd),
+      fields_(fields),
+      raw_(new char[block_bytes + kMinRead]),
+      size_(block_bytes + kMinRead) {}
 
 bool YearLines::read_up_to(std::size_t size) {
   if (size_ < size) {  // a line longer than any before
@@ -102,7 +105,8 @@ Converted YearLines::convert(std::uint64_t from, std::uint64_t to, bool seek, fl
     std::int32_t year = 0;
     float* row = rows + c.records * fields_.n_kept;
     Outcome outcome = records::read_line(
-        line, kYear, {Target::integer(year), Target::kept_reals(row, fields_.n_points, fields_.keep)});
+        line, kYear,
+        {Target::integer(year), Target::kept_reals(row, fields_.n_points, fields_.keep)});
     s = lf != nullptr ? end + 1 : end;
     if (outcome == Outcome::kDone) {
       if (c.records == 0) c.first_year = year;
@@ -132,8 +136,9 @@ BlocksEnd read_year_blocks(int fd, std::uint64_t start, const YearFields& fields
   // A block of whole records holds at most this many; one of shorter lines
   // may hold more, and then the calling thread converts the rest in place.
   const std::int64_t room =
-      fields.n_kept == 0 ? std::numeric_limits<std::int64_t>::max()
-                         : static_cast<std::int64_t>(block_bytes / (6 + 10 * std::size_t(fields.n_points)) + 2);
+      fields.n_kept == 0
+          ? std::numeric_limits<std::int64_t>::max()
+          : static_cast<std::int64_t>(block_bytes / (6 + 10 * std::size_t(fields.n_points)) + 2);
   const std::size_t window = 2 * static_cast<std::size_t>(threads);  // blocks in flight
   struct Slot {
     std::unique_ptr<float[]> rows;  // uninitialised, as the raw bytes
@@ -142,7 +147,8 @@ BlocksEnd read_year_blocks(int fd, std::uint64_t start, const YearFields& fields
   };
   std::vector<Slot> slots(window);
   for (Slot& slot : slots)
-    if (fields.n_kept > 0) slot.rows.reset(new float[static_cast<std::size_t>(room) * fields.n_kept]);
+    if (fields.n_kept > 0)
+      slot.rows.reset(new float[static_cast<std::size_t>(room) * fields.n_kept]);
   std::vector<YearLines> lines;
   lines.reserve(static_cast<std::size_t>(threads));
   for (int t = 0; t < threads; ++t) lines.emplace_back(fd, fields, block_bytes);

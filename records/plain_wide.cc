@@ -4,9 +4,9 @@
 // and stored together. The build stays portable: only this function is
 // compiled for those instructions, and it is used only where the processor
 // reports them.
-#include "records/plain.h"
-
 #include <cstring>
+
+#include "records/plain.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -29,10 +29,10 @@ constexpr std::uint64_t six(unsigned columns) {
   for (int i = 0; i < 6; ++i) m |= std::uint64_t{columns} << (10 * i);
   return m;
 }
-constexpr std::uint64_t kInteger = six(0x3F);   // columns 0-5: blanks, a sign, digits
-constexpr std::uint64_t kFirst = six(0x01);     // column 0
-constexpr std::uint64_t kFollowed = six(0x1F);  // columns 0-4: another integer column follows
-constexpr std::uint64_t kPoint = six(0x40);     // column 6
+constexpr std::uint64_t kInteger = six(0x3F);    // columns 0-5: blanks, a sign, digits
+constexpr std::uint64_t kFirst = six(0x01);      // column 0
+constexpr std::uint64_t kFollowed = six(0x1F);   // columns 0-4: another integer column follows
+constexpr std::uint64_t kPoint = six(0x40);      // column 6
 constexpr std::uint64_t kDecimals = six(0x380);  // columns 7-9
 
 // Byte permutations into eight bytes per field, field i in 64-bit lane i:
@@ -87,10 +87,12 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int read_six_at_
                                        _mm512_srli_epi64(fours, 32));
     // Below 2^24, m and 1000 are exact singles, and the single quotient is
     // the value the one-field reading gives.
-    if ((_mm512_cmplt_epu64_mask(m, _mm512_set1_epi64(std::int64_t{1} << 24)) & 0x3F) != 0x3F) break;
-    __m256 value = _mm256_div_ps(_mm256_cvtepi32_ps(_mm512_cvtepi64_epi32(m)), _mm256_set1_ps(1000.0f));
-    const __m512i minus_columns =
-        _mm512_permutexvar_epi8(integer_gather, _mm512_maskz_mov_epi8(minus & kInteger, _mm512_set1_epi8(1)));
+    if ((_mm512_cmplt_epu64_mask(m, _mm512_set1_epi64(std::int64_t{1} << 24)) & 0x3F) != 0x3F)
+      break;
+    __m256 value =
+        _mm256_div_ps(_mm256_cvtepi32_ps(_mm512_cvtepi64_epi32(m)), _mm256_set1_ps(1000.0f));
+    const __m512i minus_columns = _mm512_permutexvar_epi8(
+        integer_gather, _mm512_maskz_mov_epi8(minus & kInteger, _mm512_set1_epi8(1)));
     const __mmask8 negative = _mm512_test_epi64_mask(minus_columns, minus_columns);
     value = _mm256_castsi256_ps(_mm256_mask_xor_epi32(_mm256_castps_si256(value), negative,
                                                       _mm256_castps_si256(value),

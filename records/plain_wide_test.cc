@@ -18,11 +18,11 @@ namespace {
 TEST(SixFieldsTest, AgreeWithOneAtATime) {
   if (six_fields_reader() == nullptr) GTEST_SKIP() << "this processor lacks the wider vectors";
   static const Format kYear("(i5,12000f10.3)");
-  const char* forms[] = {
-      "    28.512", "   -28.512", "   +28.512", "     -.001", "      .000", "    -0.000",
-      " 16777.215", " 16777.216", "-16777.219", "100000.001", "  12 3.456", "  -+12.345",
-      "  12-3.456", "  - 12.345", "     28512", "   28.5   ", "   28,512 ", "       abc",
-      "          ", "    28.5e1", "    +-.001", "28.512    ", "\t   28.512"};
+  const char* forms[] = {"    28.512", "   -28.512", "   +28.512", "     -.001", "      .000",
+                         "    -0.000", " 16777.215", " 16777.216", "-16777.219", "100000.001",
+                         "  12 3.456", "  -+12.345", "  12-3.456", "  - 12.345", "     28512",
+                         "   28.5   ", "   28,512 ", "       abc", "          ", "    28.5e1",
+                         "    +-.001", "28.512    ", "\t   28.512"};
   std::mt19937 random(11);
   for (int line = 0; line < 4000; ++line) {
     const int n = 6 + static_cast<int>(random() % 30);
@@ -39,12 +39,15 @@ TEST(SixFieldsTest, AgreeWithOneAtATime) {
       use_wide_fields(wide == 1);
       values[wide].assign(static_cast<std::size_t>(n), std::bit_cast<float>(0x7FA5A5A5u));
       std::int32_t year = 0;
-      outcome[wide] = read_line(text, kYear, {Target::integer(year), Target::kept_reals(values[wide].data(), n, keep.data())});
+      outcome[wide] = read_line(
+          text, kYear,
+          {Target::integer(year), Target::kept_reals(values[wide].data(), n, keep.data())});
     }
     use_wide_fields(true);
     ASSERT_EQ(outcome[0], outcome[1]) << text;
     for (int k = 0; k < n; ++k)
-      ASSERT_EQ(std::bit_cast<std::uint32_t>(values[0][k]), std::bit_cast<std::uint32_t>(values[1][k]))
+      ASSERT_EQ(std::bit_cast<std::uint32_t>(values[0][k]),
+                std::bit_cast<std::uint32_t>(values[1][k]))
           << "value " << k << " of " << text;
   }
 }

@@ -17,8 +17,8 @@ float band_lon[input::max_points];
 
 }  // namespace
 
-void yearly_statistics(records::Unit& table, const input::RunData& data,
-                       float convection_threshold, YearlySeries& series) {
+void yearly_statistics(records::Unit& table, const input::RunData& data, float convection_threshold,
+                       YearlySeries& series) {
   static const records::Format kHeading(
       "(' Year  NPeak  MN_Lon  SD_Lon  SE_Lon  MN_Tmp  SD_Tmp  SE_Tmp')");
   static const records::Format kRow("(i5,f7.3,3f8.2,3f8.3)");
