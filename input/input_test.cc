@@ -132,7 +132,7 @@ TEST(ReconstructionTest, TheLastRecordThatFitsIsKeptAndOneMoreEndsTheRun) {
 }
 
 TEST(ReconstructionTest, ThreadsFromTheEnvironment) {
-  const int all = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const int all = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 16u));
   const struct {
     const char* value;
     int threads;

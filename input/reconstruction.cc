@@ -64,7 +64,7 @@ class Slots : public RecordSink {
 
 ReadMode ReadMode::from_environment() {
   ReadMode mode;
-  mode.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  mode.threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 16u));
   if (const char* text = std::getenv("BRIX_THREADS")) {
     char* end = nullptr;
     long n = std::strtol(text, &end, 10);

@@ -17,8 +17,9 @@ struct ReadMode {
   int threads = 0;
   std::size_t block_bytes = std::size_t{1} << 20;
 
-  // As many threads as the machine runs at once, or BRIX_THREADS when it
-  // holds a number from 1 to 256.
+  // As many threads as the machine runs at once, up to 16 (each holds about
+  // 2 MB of buffers, and a file of at most 300 MB needs no more), or
+  // BRIX_THREADS when it holds a number from 1 to 256.
   static ReadMode from_environment();
 };
 

@@ -128,6 +128,7 @@ BlocksEnd read_year_blocks(int fd, std::uint64_t start, const YearFields& fields
     return BlocksEnd::kFailed;
   }
   const auto size = static_cast<std::uint64_t>(st.st_size);
+  block_bytes = std::max<std::size_t>(block_bytes, 1);
   // The last block runs to the end of the file, wherever that is by then.
   const std::uint64_t n_blocks = size > start ? (size - start + block_bytes - 1) / block_bytes : 1;
   auto from = [&](std::uint64_t b) { return start + b * block_bytes; };
