@@ -68,8 +68,9 @@ bool read_reals(std::string_view line, std::size_t& pos, const Descriptor& d, in
   float dropped;  // receives the fields that are not kept
   int k = 0;
   while (k < n) {
-    // Then the fields one at a time: all of them, or one group's worth
-    // before the groups are tried again.
+    // Groups of six fields where the processor can; after them the fields
+    // one at a time: all the rest, or one group's worth before groups are
+    // tried again.
     int until = n;
     if (six != nullptr) {
       const int done = six(line.data() + pos, pos < line.size() ? line.size() - pos : 0, n - k,
