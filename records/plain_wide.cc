@@ -78,6 +78,18 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int read_six_at_
         ((lead | digit) & kInteger) != kInteger || (digit & kFirst) != 0 ||
         ((digit | sign) & (lead >> 1) & kFollowed) != 0)
       break;
+    // A field of that form always reads: the fields that are not kept need
+    // nothing more.
+    __m128i flag_bytes;
+    if (k + 8 <= n) {  // eight flags are readable: one load (a copy of six would stall it)
+      flag_bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(keep + k));
+    } else {
+      std::uint64_t flags = 0;
+      std::memcpy(&flags, keep + k, 6);
+      flag_bytes = _mm_cvtsi64_si128(static_cast<long long>(flags));
+    }
+    const auto kept = static_cast<__mmask8>(_mm_test_epi8_mask(flag_bytes, flag_bytes) & 0x3F);
+    if (kept == 0) continue;
 
     // m of each field: digit pairs, fours, then eight digits in 64 bits.
     const __m512i digits = _mm512_permutexvar_epi8(digit_gather, _mm512_maskz_mov_epi8(digit, d));
@@ -87,7 +99,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int read_six_at_
                                        _mm512_srli_epi64(fours, 32));
     // Below 2^24, m and 1000 are exact singles, and the single quotient is
     // the value the one-field reading gives.
-    if ((_mm512_cmplt_epu64_mask(m, _mm512_set1_epi64(std::int64_t{1} << 24)) & 0x3F) != 0x3F)
+    if ((_mm512_cmplt_epu64_mask(m, _mm512_set1_epi64(std::int64_t{1} << 24)) & kept) != kept)
       break;
     __m256 value =
         _mm256_div_ps(_mm256_cvtepi32_ps(_mm512_cvtepi64_epi32(m)), _mm256_set1_ps(1000.0f));
@@ -100,15 +112,6 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int read_six_at_
 
     // The kept values, packed in register and stored with a mask: nothing is
     // written past them.
-    __m128i flag_bytes;
-    if (k + 8 <= n) {  // eight flags are readable: one load (a copy of six would stall it)
-      flag_bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(keep + k));
-    } else {
-      std::uint64_t flags = 0;
-      std::memcpy(&flags, keep + k, 6);
-      flag_bytes = _mm_cvtsi64_si128(static_cast<long long>(flags));
-    }
-    const auto kept = static_cast<__mmask8>(_mm_test_epi8_mask(flag_bytes, flag_bytes) & 0x3F);
     const int count = __builtin_popcount(kept);
     _mm256_mask_storeu_ps(out, static_cast<__mmask8>((1u << count) - 1),
                           _mm256_maskz_compress_ps(kept, value));
