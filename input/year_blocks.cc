@@ -100,7 +100,7 @@ Converted YearLines::convert(std::uint64_t from, std::uint64_t to, bool seek, fl
       return c;
     }
     const std::size_t end = lf != nullptr ? static_cast<std::size_t>(lf - raw_.get()) : held_;
-    if (lf == nullptr && s == held_) break;  // the end of the file, after an LF
+    if (lf == nullptr && s == held_) break;  // nothing left before the end of the file
     std::string_view line = records::clean_line(raw_.get() + s, end - s, clean_);
     std::int32_t year = 0;
     float* row = rows + c.records * fields_.n_kept;
@@ -115,7 +115,6 @@ Converted YearLines::convert(std::uint64_t from, std::uint64_t to, bool seek, fl
         return c;
       }
     }
-    if (lf == nullptr) break;  // a last line without its LF
   }
   return c;
 }
