@@ -59,6 +59,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int read_six_at_
     const char* p, std::size_t readable, int n, const std::uint8_t* keep, float*& out) {
   const __m512i digit_gather = _mm512_load_si512(kGathers.digits);
   const __m512i integer_gather = _mm512_load_si512(kGathers.integer);
+  float* to = out;  // a local copy: through the reference every store would wait for the last
   int k = 0;
   for (; k + 6 <= n && readable >= 64; k += 6, p += 60, readable -= 60) {
     const __m512i v = _mm512_loadu_si512(p);
@@ -113,10 +114,11 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int read_six_at_
     // The kept values, packed in register and stored with a mask: nothing is
     // written past them.
     const int count = __builtin_popcount(kept);
-    _mm256_mask_storeu_ps(out, static_cast<__mmask8>((1u << count) - 1),
+    _mm256_mask_storeu_ps(to, static_cast<__mmask8>((1u << count) - 1),
                           _mm256_maskz_compress_ps(kept, value));
-    out += count;
+    to += count;
   }
+  out = to;
   return k;
 }
 
