@@ -1,6 +1,8 @@
 // Micro-benchmarks of the routines on the program's hot paths: the year
 // record read, F output, the free-form coordinate read, the mean and standard
-// deviation and the smoothing spline.
+// deviation and the smoothing spline; and the program's stage groups
+// in-process: reading the input files, the yearly statistics, the smoothing
+// and its table.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -12,6 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "input/coordinates.h"
+#include "input/reconstruction.h"
+#include "input/run_data.h"
 #include "numeric/mnsd.h"
 #include "numeric/spline.h"
 #include "records/convert.h"
@@ -20,6 +25,9 @@
 #include "records/request.h"
 #include "records/test_util.h"
 #include "records/unit.h"
+#include "stats/series.h"
+#include "stats/smoothed.h"
+#include "stats/yearly.h"
 #include "tools/generate.h"
 
 namespace {
@@ -56,43 +64,133 @@ void open_past_header(Unit& unit, const std::string& path) {
 }
 
 // One year record of 12000 "f10.3" fields through the format into reals.
-// Argument: the stride between the reals, 1 for a dense row, 2500 for the
-// program's matrix, where one record fills one slot of every column.
+// Arguments: 1 keeps every value, 0 only those of the band's points, packed
+// as the program keeps them; 1 reads six fields at a time where the
+// processor can, 0 one at a time.
 void BM_ReadYearRecord(benchmark::State& state) {
+  brix::records::use_wide_fields(state.range(1) == 1);
   static const Format kYear("(i5,12000f10.3)");
-  const std::ptrdiff_t stride = state.range(0);
   TempFile file(records16().recon);
-  std::vector<float> dest(stride == 1 ? std::size_t{kPoints}
-                                      : std::size_t{kPoints} * static_cast<std::size_t>(stride));
+  std::vector<float> dest(kPoints);
+  std::vector<std::uint8_t> keep(kPoints);
+  for (int p = 0; p < kPoints; ++p)
+    keep[p] = state.range(0) == 1 || brix::input::in_band(records16().grid.lat[p] / 100.0f);
   Unit unit("10", -1, -1, false);
   open_past_header(unit, file.path());
   std::int32_t year = 0;
-  std::size_t slot = 0;
-  for (auto _ : state) {
-    float* first = dest.data() + (stride == 1 ? 0 : slot++ % static_cast<std::size_t>(stride));
-    Outcome outcome = brix::records::read(
-        unit, kYear, {Target::integer(year), Target::reals(first, kPoints, stride)},
+  auto read = [&] {
+    return brix::records::read(
+        unit, kYear, {Target::integer(year), Target::kept_reals(dest.data(), kPoints, keep.data())},
         Handles::kErrorsAndEnd);
+  };
+  for (auto _ : state) {
+    Outcome outcome = read();
     if (outcome == Outcome::kEnd) {  // start the file again, off the clock
       state.PauseTiming();
       open_past_header(unit, file.path());
       state.ResumeTiming();
-      outcome = brix::records::read(
-          unit, kYear, {Target::integer(year), Target::reals(first, kPoints, stride)},
-          Handles::kErrorsAndEnd);
+      outcome = read();
     }
     if (outcome != Outcome::kDone) {
       state.SkipWithError("year record not read");
       break;
     }
-    benchmark::DoNotOptimize(first[0]);
+    benchmark::DoNotOptimize(dest[0]);
   }
   unit.close();
+  brix::records::use_wide_fields(true);
   const std::int64_t record_bytes = 5 + 10 * std::int64_t{kPoints} + 1;
   state.SetBytesProcessed(state.iterations() * record_bytes);
   state.SetItemsProcessed(state.iterations() * kPoints);
 }
-BENCHMARK(BM_ReadYearRecord)->Arg(1)->Arg(kYears)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ReadYearRecord)->ArgsProduct({{1, 0}, {0, 1}})->Unit(benchmark::kMicrosecond);
+
+std::vector<float> values_of_year(int n) {
+  const brix::gen::Dataset& d = records16();
+  std::vector<float> v(static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i) v[i] = static_cast<float>(d.milli[i % d.milli.size()] / 1000.0);
+  return v;
+}
+
+// ---------------------------------------------------------------- stages
+
+// The program's data, allocated once: the band matrix alone may take 120 MB.
+brix::input::RunData* run_data = new brix::input::RunData;
+
+// 12000 points by 250 years (30 MB), in files.
+struct StageFiles {
+  brix::gen::Dataset set = [] {
+    brix::gen::Options o;
+    o.points = kPoints;
+    o.years = 250;
+    o.seed = 1;
+    return brix::gen::make(o);
+  }();
+  TempFile xy{set.xy}, recon{set.recon};
+};
+const StageFiles& stage_files() {
+  static const StageFiles files;
+  return files;
+}
+
+// Reads both input files as stage 4 and 8 of the program do. Argument: the
+// threads of the block reading, 0 for line by line.
+void BM_ReadStage(benchmark::State& state) {
+  const StageFiles& files = stage_files();
+  Unit console("*", -1, -1, true);
+  console.open_unknown("/dev/null");
+  Unit file("10", -1, -1, false);
+  brix::input::ReadMode mode;
+  mode.threads = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    run_data->coord_order = 1;
+    if (!file.open_old(files.xy.path())) std::abort();
+    brix::input::read_coordinates(file, console, *run_data);
+    if (!file.open_old(files.recon.path())) std::abort();
+    brix::input::read_reconstruction(file, console, *run_data, mode);
+  }
+  state.SetBytesProcessed(state.iterations() *
+                          static_cast<std::int64_t>(files.set.xy.size() + files.set.recon.size()));
+}
+BENCHMARK(BM_ReadStage)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The yearly statistics and their table, on the years read above.
+void BM_YearlyStage(benchmark::State& state) {
+  static brix::stats::YearlySeries yearly;
+  Unit table("10", -1, -1, false);
+  for (auto _ : state) {
+    table.open_unknown("/dev/null");
+    brix::stats::yearly_statistics(table, *run_data, 28.5f, yearly);
+    table.close();
+  }
+  state.SetItemsProcessed(state.iterations() * run_data->n_years);
+}
+BENCHMARK(BM_YearlyStage)->Unit(benchmark::kMillisecond);
+
+// The whole-record means, the smoothing and the smoothed table of 2500 years.
+void BM_SmoothingStage(benchmark::State& state) {
+  static brix::stats::YearlySeries yearly;
+  static brix::stats::RecordMeans means;
+  static brix::stats::SmoothedSeries smoothed;
+  std::vector<float> v = values_of_year(kYears);
+  for (int y = 0; y < kYears; ++y) {
+    yearly.npeak_series[y] = v[y] / 100.0f;
+    yearly.lon_mean_series[y] = v[y] * 6.0f;
+    yearly.lon_sd_series[y] = v[y];
+    yearly.tmp_mean_series[y] = v[y];
+    yearly.tmp_sd_series[y] = v[y] / 30.0f;
+  }
+  Unit table("10", -1, -1, false);
+  for (auto _ : state) {
+    brix::stats::record_means(yearly, kYears, means);
+    table.open_unknown("/dev/null");
+    brix::stats::smoothed_heading(table);
+    brix::stats::smooth_and_tabulate(table, yearly, means, kYears, 1900, 10, smoothed);
+    table.close();
+  }
+  state.SetItemsProcessed(state.iterations() * kYears);
+}
+BENCHMARK(BM_SmoothingStage)->Unit(benchmark::kMillisecond);
 
 // F8.3 output over values of every size the tables show, and some that do
 // not fit (asterisks), NaN and infinities.
@@ -154,13 +252,6 @@ void BM_ReadFreePairs(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(xy.size()));
 }
 BENCHMARK(BM_ReadFreePairs)->Unit(benchmark::kMicrosecond);
-
-std::vector<float> values_of_year(int n) {
-  const brix::gen::Dataset& d = records16();
-  std::vector<float> v(static_cast<std::size_t>(n));
-  for (int i = 0; i < n; ++i) v[i] = static_cast<float>(d.milli[i % d.milli.size()] / 1000.0);
-  return v;
-}
 
 void BM_Mnsd(benchmark::State& state) {
   const std::int32_t n = static_cast<std::int32_t>(state.range(0));

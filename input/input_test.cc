@@ -1,13 +1,17 @@
-// Both input files generated with every messy feature, read through the
-// readers the program uses: every value as the file rules give it, and the
-// same bits whether plain fields take the fast way or the general one.
+// The input files through the readers the program uses. Year records read
+// line by line through the unit and in blocks on 1 to 3 threads, with the
+// block edges at every byte of the file, must all keep the same band values,
+// bit for bit, with the general field reading and with the fast one.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "input/coordinates.h"
@@ -20,62 +24,121 @@
 namespace brix::input {
 namespace {
 
-RunData data;  // static: the matrix alone is 120 MB
+RunData data;  // static: the band matrix may take 120 MB
 
-class Reader {
- public:
-  Reader() : null_(::open("/dev/null", O_WRONLY)), console_("*", -1, null_, true) {}
-  ~Reader() { ::close(null_); }
-  void coordinates(const std::string& path) {
-    ASSERT_TRUE(records::Unit::file().open_old(path));
-    data.coord_order = 1;
-    read_coordinates(records::Unit::file(), console_, data);
-  }
-  void reconstruction(const std::string& path) {
-    ASSERT_TRUE(records::Unit::file().open_old(path));
-    read_reconstruction(records::Unit::file(), console_, data);
-  }
-
- private:
-  int null_;
-  records::Unit console_;
+struct Records {
+  int n_years = 0, first_year = 0, last_year = 0;
+  std::vector<std::uint32_t> bits;  // the band rows one after another
+  bool operator==(const Records&) const = default;
 };
 
-TEST(InputFilesTest, MessyGeneratedFilesReadExactlyAndAlikeOnBothPaths) {
+Records read_files(const std::string& xy, const std::string& recon, ReadMode mode,
+                   bool fast = true) {
+  int null = ::open("/dev/null", O_WRONLY);
+  records::Unit console("*", -1, null, true);
+  records::Unit& file = records::Unit::file();
+  data.coord_order = 1;
+  if (!file.open_old(xy)) std::abort();
+  read_coordinates(file, console, data);
+  if (!file.open_old(recon)) std::abort();
+  records::use_fast_fields(fast);
+  read_reconstruction(file, console, data, mode);
+  records::use_fast_fields(true);
+  ::close(null);
+  Records r{data.n_years, data.first_year, data.last_year, {}};
+  for (int y = 1; y <= data.n_years; ++y)
+    for (int k = 0; k < data.n_band; ++k)
+      r.bits.push_back(std::bit_cast<std::uint32_t>(data.band_row(y)[k]));
+  return r;
+}
+
+TEST(ReconstructionTest, EveryWayAndEveryBlockEdgeKeepTheSameBandValues) {
+  // Points 1, 3 and 4 are in the band. Each odd line comes twice, so that
+  // some block edge falls in it and next to it in every way. Line 1952 has
+  // its error outside the band, 1953 inside.
+  records::testing::TempFile xy("-5 150\n7 160\n0 170\n5 180\n");
+  std::string recon = "header\n 1950    28.000    29.000    30.000    31.000\n";
+  for (int twice = 0; twice < 2; ++twice)
+    recon += "1951,28.5,-1,,7.\n"
+             " 1952    -0.001       abc    30.000    31.000\n"
+             " 1953    28.000    29.000    3x.000    31.000\r\n"
+             "1954\t 12.500 29.0\t      29000\t31.00\r\n"
+             "\n"
+             " 1956      28.5\n"
+             " 1957    28.000    29.000    30.000    31.000    99.000\n";
+  recon += " 1958     1.000     2.000     3.000     4.000";  // no LF at the end
+  records::testing::TempFile file(recon);
+  Records expected{12, 1950, 1961, {}};
+  for (float v : {28.f, 30.f, 31.f, 28.5f, 0.f, 7.f, 12.5f, 29.f, 31.f, 0.f, 0.f, 0.f, 28.5f, 0.f,
+                  0.f, 28.f, 30.f, 31.f, 28.5f, 0.f, 7.f, 12.5f, 29.f, 31.f, 0.f, 0.f, 0.f, 28.5f,
+                  0.f, 0.f, 28.f, 30.f, 31.f, 1.f, 3.f, 4.f})
+    expected.bits.push_back(std::bit_cast<std::uint32_t>(v));
+  for (bool fast : {false, true}) {
+    EXPECT_EQ(read_files(xy.path(), file.path(), ReadMode{0}, fast), expected)
+        << "line by line, fast " << fast;
+    for (int threads = 1; threads <= 3; ++threads)
+      for (std::size_t block = 1; block <= recon.size(); ++block)
+        ASSERT_EQ(read_files(xy.path(), file.path(), ReadMode{threads, block}, fast), expected)
+            << threads << " threads, blocks of " << block << ", fast " << fast;
+  }
+}
+
+TEST(ReconstructionTest, MessyGeneratedFilesReadExactly) {
   gen::Options options;
-  options.points = 3000;
-  options.years = 400;
+  options.points = 600;
+  options.years = 40;
   options.seed = 5;
   options.messy = gen::Messy::all();
   const gen::Dataset set = gen::make(options);
   ASSERT_GT(set.bad_lines, 0);
   records::testing::TempFile xy(set.xy), recon(set.recon);
-
-  Reader reader;
-  reader.coordinates(xy.path());
-  ASSERT_EQ(data.n_points, set.points);
-  for (int p = 0; p < set.points; ++p) {
-    ASSERT_EQ(data.grid_lat[p], static_cast<float>(set.grid.lat[static_cast<std::size_t>(p)] / 100.0)) << p;
-    ASSERT_EQ(data.grid_lon[p], static_cast<float>(set.grid.lon[static_cast<std::size_t>(p)] / 100.0)) << p;
+  Records expected{set.years, options.first_year, options.first_year + set.years - 1, {}};
+  for (int y = 0; y < set.years; ++y)
+    for (int p = 0; p < set.points; ++p)
+      if (in_band(static_cast<float>(set.grid.lat[std::size_t(p)] / 100.0)))
+        expected.bits.push_back(std::bit_cast<std::uint32_t>(
+            static_cast<float>(set.milli[std::size_t(y * set.points + p)] / 1000.0)));
+  ASSERT_GT(expected.bits.size(), 40u * 100);
+  for (const ReadMode mode : {ReadMode{0}, ReadMode{1}, ReadMode{2, 1000}, ReadMode{3, 20000}})
+    EXPECT_EQ(read_files(xy.path(), recon.path(), mode), expected)
+        << mode.threads << " " << mode.block_bytes;
+  EXPECT_EQ(read_files(xy.path(), recon.path(), ReadMode{2, 7000}, false), expected);
+  for (std::size_t p = 0; p < std::size_t(set.points); ++p) {  // the coordinates, exactly
+    ASSERT_EQ(data.grid_lat[p], static_cast<float>(set.grid.lat[p] / 100.0)) << p;
+    ASSERT_EQ(data.grid_lon[p], static_cast<float>(set.grid.lon[p] / 100.0)) << p;
   }
+}
 
-  std::vector<std::uint32_t> bits[2];
-  for (int fast = 0; fast < 2; ++fast) {
-    records::use_fast_fields(fast == 1);
-    reader.reconstruction(recon.path());
-    ASSERT_EQ(data.n_years, set.years);
-    ASSERT_EQ(data.first_year, options.first_year);
-    for (int y = 1; y <= set.years; ++y) {
-      for (int p = 1; p <= set.points; ++p) {
-        float v = data.sst_at(y, p);
-        std::int32_t milli = set.milli[static_cast<std::size_t>((y - 1) * set.points + (p - 1))];
-        ASSERT_EQ(v, static_cast<float>(milli / 1000.0)) << "year " << y << " point " << p;
-        bits[fast].push_back(std::bit_cast<std::uint32_t>(v));
-      }
-    }
+TEST(ReconstructionTest, TheLastRecordThatFitsIsKeptAndOneMoreEndsTheRun) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  records::testing::TempFile xy("0 100\n");
+  // 2000 lines of 16 bytes, then 499 empty lines, each a record: blocks of
+  // 160 or 20 bytes hold more of them than a block of whole lines could.
+  std::string recon = "h\n";
+  for (int y = 0; y < 2000; ++y) recon += " 1000    29.000\n";
+  recon += std::string(499, '\n') + " 1000    12.500\n";
+  records::testing::TempFile full(recon + "bad\n"), over(recon + "\n");
+  for (const ReadMode mode : {ReadMode{0}, ReadMode{1}, ReadMode{2, 160}, ReadMode{2, 20}}) {
+    Records r = read_files(xy.path(), full.path(), mode);
+    EXPECT_EQ(r.n_years, 2500);
+    EXPECT_EQ(std::bit_cast<float>(r.bits.back()), 12.5f)
+        << mode.threads << " " << mode.block_bytes;
+    EXPECT_EXIT(read_files(xy.path(), over.path(), mode), testing::ExitedWithCode(255),
+                "Too many year records \\(more than 2500\\)");
   }
-  records::use_fast_fields(true);
-  EXPECT_EQ(bits[0], bits[1]);
+}
+
+TEST(ReconstructionTest, ThreadsFromTheEnvironment) {
+  const int all = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 16u));
+  const struct {
+    const char* value;
+    int threads;
+  } cases[] = {{nullptr, all}, {"1", 1}, {"256", 256}, {"0", all}, {"257", all}, {"3x", all}};
+  for (const auto& c : cases) {
+    c.value ? ::setenv("BRIX_THREADS", c.value, 1) : ::unsetenv("BRIX_THREADS");
+    EXPECT_EQ(ReadMode::from_environment().threads, c.threads) << (c.value ? c.value : "unset");
+  }
+  ::unsetenv("BRIX_THREADS");
 }
 
 }  // namespace

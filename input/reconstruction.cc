@@ -1,9 +1,13 @@
 #include "input/reconstruction.h"
 
-#include <sys/mman.h>
-
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <thread>
 
+#include "input/year_blocks.h"
 #include "records/request.h"
 
 namespace brix::input {
@@ -14,50 +18,111 @@ using records::Outcome;
 using records::Target;
 
 namespace {
-// A record beyond the capacity is read here, only to learn whether the file
-// really holds one more year.
-float overflow_row[max_points];
 
-// Asks the system to back sst with huge pages where it can; a hint only.
-void prefer_huge_pages(float* sst, std::size_t count) {
-#ifdef MADV_HUGEPAGE
-  ::madvise(sst, count * sizeof(float), MADV_HUGEPAGE);
-#else
-  (void)sst;
-  (void)count;
-#endif
+// The grid points whose values are kept: 1 for those of the band.
+std::uint8_t keep[max_points];
+
+// Numbers the records in file order and puts each into its slot of
+// band_sst. A record beyond the capacity is read into overflow_row, only to
+// learn whether the file really holds one more year.
+class Slots : public RecordSink {
+ public:
+  explicit Slots(RunData& data) : data_(data) {}
+  float* place(std::int64_t& room) override {
+    if (next_ > max_years) {
+      room = 1;
+      return overflow_row_;
+    }
+    room = max_years - next_ + 1;
+    return data_.band_row(next_);
+  }
+  bool take(const float* rows, const Converted& converted) override {
+    if (converted.records == 0) return true;
+    if (next_ == 1) data_.first_year = converted.first_year;
+    const std::int64_t fit = std::min<std::int64_t>(converted.records, max_years - next_ + 1);
+    const std::size_t bytes =
+        static_cast<std::size_t>(fit) * static_cast<std::size_t>(data_.n_band) * sizeof(float);
+    if (bytes > 0 && rows != data_.band_row(next_)) std::memcpy(data_.band_row(next_), rows, bytes);
+    if (fit < converted.records) return false;
+    next_ += static_cast<int>(fit);
+    return true;
+  }
+  int records() const { return next_ - 1; }
+
+ private:
+  RunData& data_;
+  int next_ = 1;  // the slot of the next record
+  float overflow_row_[max_points];
+};
+
+[[noreturn]] void too_many(const records::Unit& file) {
+  records::report(records::Statement::kRead, file,
+                  "Too many year records (more than " + std::to_string(max_years) + ")");
 }
 
 }  // namespace
 
+ReadMode ReadMode::from_environment() {
+  ReadMode mode;
+  mode.threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 16u));
+  if (const char* text = std::getenv("BRIX_THREADS")) {
+    char* end = nullptr;
+    long n = std::strtol(text, &end, 10);
+    if (end != text && *end == '\0' && n >= 1 && n <= 256) mode.threads = static_cast<int>(n);
+  }
+  return mode;
+}
+
 void read_reconstruction(records::Unit& file, records::Unit& console, RunData& data) {
+  read_reconstruction(file, console, data, ReadMode::from_environment());
+}
+
+void read_reconstruction(records::Unit& file, records::Unit& console, RunData& data,
+                         const ReadMode& mode) {
   static const Format kHeader("(a)");
   static const Format kYear("(i5,12000f10.3)");
   static const Format kEcho("(/1x,'Recon data read in: ',3i6)");
 
-  prefer_huge_pages(data.sst, sizeof data.sst / sizeof data.sst[0]);
+  data.n_band = 0;
+  for (int p = 1; p <= data.n_points; ++p) {
+    keep[p - 1] = in_band(data.grid_lat[p - 1]) ? 1 : 0;
+    if (keep[p - 1] != 0) data.band_points[data.n_band++] = p;
+  }
+  const YearFields fields{data.n_points, keep, data.n_band};
+
   records::TextField<80> recon_header;
   records::read(file, kHeader, {Target::text(recon_header)}, Handles::kNeither);
 
-  std::int32_t year = 0;
-  int r = 1;
-  for (;;) {
-    float* slot = r <= max_years ? &data.sst_at(r, 1) : overflow_row;
-    std::ptrdiff_t stride = r <= max_years ? max_years : 1;
-    Outcome outcome = records::read(
-        file, kYear, {Target::integer(year), Target::reals(slot, data.n_points, stride)},
-        Handles::kErrorsAndEnd);
-    if (outcome == Outcome::kEnd) break;
-    if (outcome == Outcome::kError) continue;  // the next line takes this slot
-    if (r > max_years) {
-      records::report(records::Statement::kRead, file,
-                      "Too many year records (more than " + std::to_string(max_years) + ")");
+  Slots slots(data);
+  int fd;
+  std::uint64_t offset;
+  if (mode.threads > 0 && file.regular_input(fd, offset)) {
+    int error = 0;
+    switch (read_year_blocks(fd, offset, fields, mode.threads, mode.block_bytes, slots, error)) {
+      case BlocksEnd::kEndOfFile:
+        break;
+      case BlocksEnd::kFull:
+        too_many(file);
+      case BlocksEnd::kFailed:
+        records::report_system(records::Statement::kRead, file, error);
     }
-    if (r == 1) data.first_year = year;
-    ++r;
+  } else {
+    for (;;) {
+      std::int64_t room;
+      float* row = slots.place(room);
+      Converted converted;
+      Outcome outcome = records::read(
+          file, kYear,
+          {Target::integer(converted.first_year), Target::kept_reals(row, fields.n_points, keep)},
+          Handles::kErrorsAndEnd);
+      if (outcome == Outcome::kEnd) break;
+      if (outcome == Outcome::kError) continue;  // the next line takes this slot
+      converted.records = 1;
+      if (!slots.take(row, converted)) too_many(file);
+    }
   }
-  data.n_years = r - 1;
-  data.last_year = data.first_year + r - 2;
+  data.n_years = slots.records();
+  data.last_year = data.first_year + data.n_years - 1;
   records::write(console, kEcho, {data.first_year, data.last_year, data.n_years});
   file.close();
 }

@@ -2,16 +2,35 @@
 // the year and one value per grid point.
 #pragma once
 
+#include <cstddef>
+
 #include "input/run_data.h"
 #include "records/unit.h"
 
 namespace brix::input {
 
-// Reads the header line and every year record of the file open on `file`
-// into sst, sets first_year, last_year and n_years, echoes them on `console`
-// and closes the file. Unreadable year lines are skipped and their slot is
-// reused. More than max_years records end the run with the run-time error
-// report.
+// How the year records are read. A regular file is read in blocks of
+// block_bytes on `threads` threads; with threads 0, and for any input that is
+// not a regular file (a pipe, a FIFO, a terminal), line after line through
+// the unit. Both give the same records.
+struct ReadMode {
+  int threads = 0;
+  std::size_t block_bytes = std::size_t{1} << 20;
+
+  // As many threads as the machine runs at once, up to 16 (each holds about
+  // 2 MB of buffers, and a file of at most 300 MB needs no more), or
+  // BRIX_THREADS when it holds a number from 1 to 256.
+  static ReadMode from_environment();
+};
+
+// Finds the band's grid points from the latitudes, reads the header line and
+// every year record of the file open on `file`, keeping the band's values in
+// band_sst, sets first_year, last_year and n_years, echoes them on `console`
+// and closes the file. Unreadable year lines are skipped, in the band or not,
+// and their slot is reused. More than max_years records end the run with the
+// run-time error report.
 void read_reconstruction(records::Unit& file, records::Unit& console, RunData& data);
+void read_reconstruction(records::Unit& file, records::Unit& console, RunData& data,
+                         const ReadMode& mode);
 
 }  // namespace brix::input

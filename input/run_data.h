@@ -1,5 +1,6 @@
-// The program-wide input data: the dialogue's answers, the grid points and
-// the reconstruction matrix, with their fixed capacities.
+// The program-wide input data: the dialogue's answers, the grid points, the
+// equatorial band and its values from the reconstruction, with their fixed
+// capacities.
 #pragma once
 
 #include <cstddef>
@@ -11,7 +12,10 @@ namespace brix::input {
 
 inline constexpr int max_points = 12000;  // grid points, and values per year record
 inline constexpr int max_years = 2500;    // year records
-inline constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// The equatorial band, 5S to 5N with both limits, by latitude alone; a NaN
+// latitude is outside.
+inline bool in_band(float lat) { return lat >= -5.0f && lat <= 5.0f; }
 
 struct RunData {
   records::TextField<80> file_name;
@@ -20,23 +24,25 @@ struct RunData {
   float grid_lat[max_points];
   float grid_lon[max_points];
   records::TextField<1> dateline_answer;
-  // The values of one grid point for all year slots lie together: element
-  // (y, p), both counted from 1, is at (p - 1) * max_years + (y - 1).
-  // Aligned to a huge page, so that the matrix can be mapped with huge pages
-  // (the reconstruction reader asks for them): a year record writes one value in each of
-  // n_points columns 10,000 bytes apart, which with small pages would miss the
-  // address translation cache at nearly every value.
-  alignas(kHugePage) float sst[std::size_t{max_points} * max_years];
+  // The grid points of the band in grid order, numbered from 1. The band
+  // depends on the latitudes alone, so it is known before the reconstruction
+  // is read, and only its values are kept.
+  std::int32_t n_band = 0;
+  std::int32_t band_points[max_points];
+  // The band's values, one row of n_band values per year record, the rows one
+  // after another: the yearly scan reads memory in order. Pages beyond the
+  // rows a file fills are never touched.
+  float band_sst[std::size_t{max_points} * max_years];
   std::int32_t first_year = 0;
   std::int32_t last_year = 0;
   std::int32_t n_years = 0;
 
-  float& sst_at(int y, int p) {
-    return sst[static_cast<std::size_t>(p - 1) * max_years + static_cast<std::size_t>(y - 1)];
+  // The band's values of year record y (from 1).
+  float* band_row(int y) {
+    return band_sst + static_cast<std::size_t>(y - 1) * static_cast<std::size_t>(n_band);
   }
-  // The values of grid point p for year slots 1, 2, ...
-  const float* sst_column(int p) const {
-    return sst + static_cast<std::size_t>(p - 1) * max_years;
+  const float* band_row(int y) const {
+    return band_sst + static_cast<std::size_t>(y - 1) * static_cast<std::size_t>(n_band);
   }
 };
 

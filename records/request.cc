@@ -51,43 +51,133 @@ bool read_field(std::string_view line, std::size_t& pos, const Descriptor& d,
 }
 
 bool fast_fields = true;
+const SixFields six_fields = six_fields_reader();
+bool wide_fields = six_fields != nullptr;
 
-// Reads n Fw.d fields into out[0], out[stride], ...: plain fields directly,
-// any other through the general field reading. False on an input error,
-// after storing the values before the failing field.
+// Reads n Fw.d fields: with keep null into out[0], out[stride], ...; else
+// field k into the next place from out when keep[k] is not 0. With fast,
+// plain fields are converted directly, six at a time where the processor
+// can, any other through the general field reading; without, every field
+// takes the general way. False on an input error, after storing the values
+// before the failing field.
 bool read_reals(std::string_view line, std::size_t& pos, const Descriptor& d, int n,
-                float* out, std::ptrdiff_t stride) {
+                float* out, std::ptrdiff_t stride, const std::uint8_t* keep, bool fast) {
   const std::size_t w = static_cast<std::size_t>(d.w);
+  const bool year_layout = fast && d.w == 10 && d.d == 3;
+  const SixFields six = year_layout && wide_fields && keep != nullptr ? six_fields : nullptr;
+  float dropped;  // receives the fields that are not kept
   int k = 0;
   while (k < n) {
+    // Groups of six fields where the processor can; after them the fields
+    // one at a time: all the rest, or one group's worth before groups are
+    // tried again.
+    int until = n;
+    if (six != nullptr) {
+      const int done = six(line.data() + pos, pos < line.size() ? line.size() - pos : 0, n - k,
+                           keep + k, out);
+      k += done;
+      pos += 10 * static_cast<std::size_t>(done);
+      if (k == n) break;
+      until = std::min(n, k + 6);
+    }
 #ifdef BRIX_PLAIN_SIMD
     // The layout of the year records, while 16 bytes remain readable.
-    if (d.w == 10 && d.d == 3) {
-      for (; k < n && pos + 16 <= line.size(); ++k, out += stride) {
+    if (year_layout) {
+      for (; k < until && pos + 16 <= line.size(); ++k) {
         std::uint64_t m;
         bool negative;
-        if (!parse_plain_10_3(line.data() + pos, m, negative) || !plain_value(m, 3, negative, *out))
+        const bool stored = keep == nullptr || keep[k] != 0;
+        if (!parse_plain_10_3(line.data() + pos, m, negative) ||
+            !plain_value(m, 3, negative, stored ? *out : dropped))
           break;
+        if (stored) out += stride;
         pos += 10;
       }
-      if (k == n) break;
+      if (k == until) continue;
     }
 #endif
     // Any other field, one at a time.
-    if (pos + w <= line.size() && get_real_plain(line.data() + pos, d.w, d.d, *out)) {
+    const bool stored = keep == nullptr || keep[k] != 0;
+    float& value = stored ? *out : dropped;
+    if (fast && pos + w <= line.size() && get_real_plain(line.data() + pos, d.w, d.d, value)) {
       pos += w;
-    } else if (!read_field(line, pos, d, Target::Kind::kReal, out)) {
+    } else if (!read_field(line, pos, d, Target::Kind::kReal, &value)) {
       return false;
     }
+    if (stored) out += stride;
     ++k;
-    out += stride;
   }
   return true;
+}
+
+// Carries out the format on the line into the targets. A "/" takes the next
+// line of the unit; without a unit it is a fault of the caller.
+Outcome convert(std::string_view line, const Format& format, std::span<const Target> targets,
+                Unit* unit, Handles handles) {
+  std::size_t pos = 0;
+  std::size_t target = 0;
+  int element = 0;  // within the run of the current target
+  for (const Descriptor& d : format.descriptors()) {
+    if (!d.is_data()) {
+      switch (d.edit) {
+        case Edit::kSkip: pos += static_cast<std::size_t>(d.n); break;
+        case Edit::kTab: pos = static_cast<std::size_t>(d.n - 1); break;
+        case Edit::kSlash:
+          if (unit == nullptr) mismatch(format);
+          if (!unit->next_line(line)) return settle(*unit, Outcome::kEnd, handles);
+          pos = 0;
+          break;
+        default: break;
+      }
+      continue;
+    }
+    for (int r = 0; r < d.repeat; ++r) {
+      while (target < targets.size() && targets[target].count <= 0) ++target;
+      if (target == targets.size()) return Outcome::kDone;
+      const Target& t = targets[target];
+      if (d.edit == Edit::kA) {
+        if (t.kind != Target::Kind::kText) mismatch(format);
+        auto* field = static_cast<char*>(t.first);
+        std::size_t length = static_cast<std::size_t>(t.length);
+        std::size_t from = std::min(pos, line.size());
+        std::size_t n = std::min(length, line.size() - from);
+        if (n > 0) std::memcpy(field, line.data() + from, n);
+        std::memset(field + n, ' ', length - n);
+        if (t.whole != nullptr) t.whole->assign(line);
+        pos += length;
+      } else if (d.edit == Edit::kF && t.kind == Target::Kind::kReal) {
+        // A run of F fields into a run of reals: the hot path of the year
+        // records.
+        int n = std::min(d.repeat - r, t.count - element);
+        float* out = static_cast<float*>(t.first);
+        if (t.keep == nullptr) {
+          out += element * t.stride;
+        } else {
+          for (int k = 0; k < element; ++k) out += t.keep[k] != 0;
+        }
+        const std::uint8_t* keep = t.keep == nullptr ? nullptr : t.keep + element;
+        if (!read_reals(line, pos, d, n, out, t.stride, keep, fast_fields)) return Outcome::kError;
+        r += n - 1;
+        element += n - 1;
+      } else {
+        if (d.edit != Edit::kI || t.kind != Target::Kind::kInteger) mismatch(format);
+        auto* first = static_cast<std::int32_t*>(t.first);
+        if (!read_field(line, pos, d, t.kind, first + element * t.stride)) return Outcome::kError;
+      }
+      if (++element == t.count) {
+        element = 0;
+        ++target;
+      }
+    }
+  }
+  return Outcome::kDone;
 }
 
 }  // namespace
 
 void use_fast_fields(bool on) { fast_fields = on; }
+
+void use_wide_fields(bool on) { wide_fields = on && six_fields != nullptr; }
 
 void write(Unit& unit, const Format& format, std::initializer_list<Value> values) {
   write(unit, format, std::span<const Value>(values.begin(), values.size()));
@@ -169,61 +259,12 @@ Outcome read(Unit& unit, const Format& format, std::span<const Target> targets,
              Handles handles) {
   std::string_view line;
   if (!unit.next_line(line)) return settle(unit, Outcome::kEnd, handles);
+  Outcome outcome = convert(line, format, targets, &unit, handles);
+  return outcome == Outcome::kError ? settle(unit, outcome, handles) : outcome;
+}
 
-  std::size_t pos = 0;
-  std::size_t target = 0;
-  int element = 0;  // within the run of the current target
-  for (const Descriptor& d : format.descriptors()) {
-    if (!d.is_data()) {
-      switch (d.edit) {
-        case Edit::kSkip: pos += static_cast<std::size_t>(d.n); break;
-        case Edit::kTab: pos = static_cast<std::size_t>(d.n - 1); break;
-        case Edit::kSlash:
-          if (!unit.next_line(line)) return settle(unit, Outcome::kEnd, handles);
-          pos = 0;
-          break;
-        default: break;
-      }
-      continue;
-    }
-    for (int r = 0; r < d.repeat; ++r) {
-      while (target < targets.size() && targets[target].count <= 0) ++target;
-      if (target == targets.size()) return Outcome::kDone;
-      const Target& t = targets[target];
-      if (d.edit == Edit::kA) {
-        if (t.kind != Target::Kind::kText) mismatch(format);
-        auto* field = static_cast<char*>(t.first);
-        std::size_t length = static_cast<std::size_t>(t.length);
-        std::size_t from = std::min(pos, line.size());
-        std::size_t n = std::min(length, line.size() - from);
-        if (n > 0) std::memcpy(field, line.data() + from, n);
-        std::memset(field + n, ' ', length - n);
-        if (t.whole != nullptr) t.whole->assign(line);
-        pos += length;
-      } else if (d.edit == Edit::kF && t.kind == Target::Kind::kReal && fast_fields) {
-        // The hot path of the year records: a run of F fields into a run of
-        // reals.
-        int n = std::min(d.repeat - r, t.count - element);
-        float* out = static_cast<float*>(t.first) + element * t.stride;
-        if (!read_reals(line, pos, d, n, out, t.stride)) return settle(unit, Outcome::kError, handles);
-        r += n - 1;
-        element += n - 1;
-      } else {
-        if ((d.edit == Edit::kI) != (t.kind == Target::Kind::kInteger) ||
-            t.kind == Target::Kind::kText)
-          mismatch(format);
-        char* first = static_cast<char*>(t.first);
-        std::size_t size = t.kind == Target::Kind::kInteger ? sizeof(std::int32_t) : sizeof(float);
-        if (!read_field(line, pos, d, t.kind, first + element * t.stride * static_cast<std::ptrdiff_t>(size)))
-          return settle(unit, Outcome::kError, handles);
-      }
-      if (++element == t.count) {
-        element = 0;
-        ++target;
-      }
-    }
-  }
-  return Outcome::kDone;
+Outcome read_line(std::string_view line, const Format& format, std::span<const Target> targets) {
+  return convert(line, format, targets, nullptr, Handles::kErrorsAndEnd);
 }
 
 }  // namespace brix::records

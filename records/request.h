@@ -60,11 +60,18 @@ struct Target {
   std::ptrdiff_t stride = 1;    // elements between two variables of the run
   int length = 0;               // text fields: the declared length
   std::string* whole = nullptr;  // text fields: receives the whole line too
+  // Formatted reals only: when set, field k of the run is stored only when
+  // keep[k] is not 0, the stored values packed one after another from first.
+  // The other fields are still read, and an error in them is an error.
+  const std::uint8_t* keep = nullptr;
 
   static Target integer(std::int32_t& v) { return {Kind::kInteger, &v}; }
   static Target real(float& v) { return {Kind::kReal, &v}; }
   static Target reals(float* first, int count, std::ptrdiff_t stride) {
     return {Kind::kReal, first, count, stride};
+  }
+  static Target kept_reals(float* first, int count, const std::uint8_t* keep) {
+    return {Kind::kReal, first, count, 1, 0, nullptr, keep};
   }
   template <std::size_t N>
   static Target text(TextField<N>& field, std::string* whole = nullptr) {
@@ -87,10 +94,22 @@ inline Outcome read(Unit& unit, const Format& format,
               handles);
 }
 
+// Converts a line already in hand through the format into the targets, as
+// read() converts the line it takes from a unit: kDone or kError. The format
+// must not hold "/". Safe to call from several threads at once.
+Outcome read_line(std::string_view line, const Format& format, std::span<const Target> targets);
+inline Outcome read_line(std::string_view line, const Format& format,
+                         std::initializer_list<Target> targets) {
+  return read_line(line, format, std::span<const Target>(targets.begin(), targets.size()));
+}
+
 // Year records convert fields in plain form directly; off, every field takes
 // the general way. The values are the same either way: tests and benchmarks
 // compare the two.
 void use_fast_fields(bool on);
+// Kept reals of the year records' layout are read six at a time with wider
+// vectors where the processor has them; off, one at a time. The same values.
+void use_wide_fields(bool on);
 
 // Settles an outcome against what the caller handles: returns the outcome the
 // caller sees, or raises the report for one it does not take.

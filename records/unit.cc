@@ -11,7 +11,7 @@
 namespace brix::records {
 namespace {
 
-constexpr std::size_t kReadChunk = std::size_t{4} << 20;   // bytes read at a time
+constexpr std::size_t kReadChunk = std::size_t{256} << 10;  // bytes read at a time
 constexpr std::size_t kFileBuffer = std::size_t{64} << 10;  // output held back
 
 // Writes all bytes, retrying after interruptions and short writes. Returns 0
@@ -54,6 +54,7 @@ void LineReader::attach(int fd) {
   end_of_file_ = false;
   error_ = 0;
   begin_ = end_ = 0;
+  taken_ = 0;
   if (buffer_.empty()) buffer_.resize(kReadChunk);
 }
 
@@ -98,6 +99,7 @@ LineReader::Status LineReader::next(std::string_view& line) {
       raw = start;
       size = static_cast<std::size_t>(static_cast<const char*>(lf) - start);
       begin_ += size + 1;
+      taken_ += size + 1;
       break;
     }
     scanned = end_ - begin_;
@@ -106,6 +108,7 @@ LineReader::Status LineReader::next(std::string_view& line) {
       raw = start;  // a last line without its LF
       size = end_ - begin_;
       begin_ = end_;
+      taken_ += size;
       break;
     }
     if (!fill() && error_ != 0) {
@@ -114,18 +117,21 @@ LineReader::Status LineReader::next(std::string_view& line) {
     }
   }
 
-  if (std::memchr(raw, '\r', size) == nullptr && std::memchr(raw, '\t', size) == nullptr) {
-    line = {raw, size};
-    return Status::kLine;
-  }
+  line = clean_line(raw, size, clean_);
+  return Status::kLine;
+}
+
+std::string_view clean_line(const char* raw, std::size_t size, std::vector<char>& clean) {
+  if (std::memchr(raw, '\r', size) == nullptr && std::memchr(raw, '\t', size) == nullptr)
+    return {raw, size};
   // Drop every CR and expand every tab to the next stop of 8 columns.
   std::size_t length = 0;
   for (std::size_t i = 0; i < size; ++i) {
     if (raw[i] == '\t') length += 8 - length % 8;
     else if (raw[i] != '\r') ++length;
   }
-  if (clean_.size() < length + 1) clean_.resize(length + 1);  // never empty: data() is not null
-  char* out = clean_.data();
+  if (clean.size() < length + 1) clean.resize(length + 1);  // never empty: data() is not null
+  char* out = clean.data();
   std::size_t n = 0;
   for (std::size_t i = 0; i < size; ++i) {
     char c = raw[i];
@@ -137,8 +143,7 @@ LineReader::Status LineReader::next(std::string_view& line) {
       out[n++] = c;
     }
   }
-  line = {out, n};
-  return Status::kLine;
+  return {out, n};
 }
 
 // ---------------------------------------------------------------- units
@@ -176,7 +181,15 @@ bool Unit::open_old(std::string_view name) {
   owns_fd_ = true;
   in_fd_ = fd;
   out_fd_ = -1;
+  regular_in_ = S_ISREG(st.st_mode);
   reader_.attach(fd);
+  return true;
+}
+
+bool Unit::regular_input(int& fd, std::uint64_t& offset) const {
+  if (!regular_in_ || fd_ < 0 || in_fd_ != fd_) return false;
+  fd = fd_;
+  offset = reader_.taken();
   return true;
 }
 
@@ -189,6 +202,7 @@ void Unit::open_unknown(std::string_view name) {
   if (fd < 0) report_system(Statement::kOpen, *this, path.empty() ? ENOENT : errno);
   struct stat st;
   regular_ = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  regular_in_ = false;
   fd_ = fd;
   owns_fd_ = true;
   in_fd_ = -1;
@@ -207,6 +221,7 @@ void Unit::close() {
   fd_ = -1;
   owns_fd_ = false;
   in_fd_ = out_fd_ = -1;
+  regular_in_ = false;
   reader_.detach();
   if (::close(fd) != 0 && errno != EINTR) report_system(Statement::kClose, *this, errno);
 }
@@ -221,6 +236,7 @@ void Unit::close_quietly() {
   fd_ = -1;
   owns_fd_ = false;
   in_fd_ = out_fd_ = -1;
+  regular_in_ = false;
   reader_.detach();
 }
 

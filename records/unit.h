@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,11 @@
 namespace brix::records {
 
 enum class Statement { kRead, kWrite, kOpen, kClose };
+
+// A line as read requests see it: raw itself when it holds no CR and no tab;
+// else the line without its CRs and with every tab expanded to the next stop
+// of 8 columns, built in clean (which grows only for a longer line).
+std::string_view clean_line(const char* raw, std::size_t size, std::vector<char>& clean);
 
 // Reads lines from a file descriptor through one reusable buffer. The buffer
 // grows only for a line longer than any before it; nothing is allocated per
@@ -27,6 +33,8 @@ class LineReader {
   void detach();
   // The next line, valid until the next call. kFailed leaves errno set.
   Status next(std::string_view& line);
+  // Bytes of the input taken by the lines handed out since attach.
+  std::uint64_t taken() const { return taken_; }
 
  private:
   bool fill();  // reads more bytes after end_; false at end of file or failure
@@ -37,6 +45,7 @@ class LineReader {
   std::vector<char> buffer_;
   std::size_t begin_ = 0;  // first unread byte
   std::size_t end_ = 0;    // one past the last byte read
+  std::uint64_t taken_ = 0;
   std::vector<char> clean_;  // a line with its CRs removed and tabs expanded
 };
 
@@ -72,6 +81,10 @@ class Unit {
   // The next input line (read requests start here). False at end of file; a
   // failure of the system raises the report.
   bool next_line(std::string_view& line);
+  // A file opened by open_old that is a regular file, which can be read at
+  // any offset: its descriptor, and the offset of the first byte that no line
+  // has taken yet. False for any other input.
+  bool regular_input(int& fd, std::uint64_t& offset) const;
 
   // Output: characters are placed on the current line from a column counted
   // from 1; a gap beyond the line's length is filled with blanks.
@@ -96,6 +109,7 @@ class Unit {
   bool owns_fd_ = false;
   bool immediate_ = false;
   bool regular_ = false;  // the output is a regular file, which can be cut
+  bool regular_in_ = false;  // the input opened by name is a regular file
   bool written_ = false;  // something was written since the opening
   LineReader reader_;
   std::string line_;        // the line being written, columns 1..line_.size()

@@ -1,0 +1,141 @@
+// Six plain "%10.3f" fields at a time with AVX-512, where the processor has
+// it: one 64-byte load classifies the 60 columns of six fields, one byte
+// permutation lines up their digits, and the six values are formed, divided
+// and stored together. The build stays portable: only this function is
+// compiled for those instructions, and it is used only where the processor
+// reports them.
+#include <cstring>
+
+#include "records/plain.h"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define BRIX_WIDE 1
+#if !defined(__clang__)
+// GCC 12's AVX-512 intrinsics start from _mm512_undefined_epi32(), which it
+// then takes for a variable that may be used uninitialised.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#endif
+
+namespace brix::records {
+
+#ifdef BRIX_WIDE
+namespace {
+
+// The columns (from 0) of six 10-column fields set in the pattern of one.
+constexpr std::uint64_t six(unsigned columns) {
+  std::uint64_t m = 0;
+  for (int i = 0; i < 6; ++i) m |= std::uint64_t{columns} << (10 * i);
+  return m;
+}
+constexpr std::uint64_t kInteger = six(0x3F);    // columns 0-5: blanks, a sign, digits
+constexpr std::uint64_t kFirst = six(0x01);      // column 0
+constexpr std::uint64_t kFollowed = six(0x1F);   // columns 0-4: another integer column follows
+constexpr std::uint64_t kPoint = six(0x40);      // column 6
+constexpr std::uint64_t kDecimals = six(0x380);  // columns 7-9
+
+// Byte permutations into eight bytes per field, field i in 64-bit lane i:
+// its digits from columns 1-5 and 7-9, most significant first; and its
+// integer columns 0-5. Lanes 6 and 7, and the last two bytes of the second,
+// take byte 63, which belongs to no field.
+struct Gathers {
+  alignas(64) std::uint8_t digits[64];
+  alignas(64) std::uint8_t integer[64];
+};
+constexpr Gathers make_gathers() {
+  Gathers g{};
+  constexpr std::uint8_t kDigitColumns[8] = {1, 2, 3, 4, 5, 7, 8, 9};
+  for (int i = 0; i < 8; ++i)
+    for (int j = 0; j < 8; ++j) {
+      g.digits[8 * i + j] = i < 6 ? static_cast<std::uint8_t>(10 * i + kDigitColumns[j]) : 63;
+      g.integer[8 * i + j] = i < 6 && j < 6 ? static_cast<std::uint8_t>(10 * i + j) : 63;
+    }
+  return g;
+}
+constexpr Gathers kGathers = make_gathers();
+
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int read_six_at_a_time(
+    const char* p, std::size_t readable, int n, const std::uint8_t* keep, float*& out) {
+  const __m512i digit_gather = _mm512_load_si512(kGathers.digits);
+  const __m512i integer_gather = _mm512_load_si512(kGathers.integer);
+  float* to = out;  // a local copy: through the reference every store would wait for the last
+  int k = 0;
+  for (; k + 6 <= n && readable >= 64; k += 6, p += 60, readable -= 60) {
+    const __m512i v = _mm512_loadu_si512(p);
+    const __m512i d = _mm512_sub_epi8(v, _mm512_set1_epi8('0'));
+    const std::uint64_t digit = _mm512_cmplt_epu8_mask(d, _mm512_set1_epi8(10));
+    const std::uint64_t blank = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(' '));
+    const std::uint64_t minus = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('-'));
+    const std::uint64_t plus = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('+'));
+    const std::uint64_t point = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('.'));
+    const std::uint64_t sign = minus | plus;
+    const std::uint64_t lead = blank | sign;
+    // Each field: blanks, at most one sign, then digits up to the point in
+    // column 6 (no digit in column 0, so at most eight digits in all), and
+    // three decimals. A digit or a sign is followed by neither a blank nor a
+    // sign.
+    if ((point & kPoint) != kPoint || (digit & kDecimals) != kDecimals ||
+        ((lead | digit) & kInteger) != kInteger || (digit & kFirst) != 0 ||
+        ((digit | sign) & (lead >> 1) & kFollowed) != 0)
+      break;
+    // A field of that form always reads: the fields that are not kept need
+    // nothing more.
+    __m128i flag_bytes;
+    if (k + 8 <= n) {  // eight flags are readable: one load (a copy of six would stall it)
+      flag_bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(keep + k));
+    } else {
+      std::uint64_t flags = 0;
+      std::memcpy(&flags, keep + k, 6);
+      flag_bytes = _mm_cvtsi64_si128(static_cast<long long>(flags));
+    }
+    const auto kept = static_cast<__mmask8>(_mm_test_epi8_mask(flag_bytes, flag_bytes) & 0x3F);
+    if (kept == 0) continue;
+
+    // m of each field: digit pairs, fours, then eight digits in 64 bits.
+    const __m512i digits = _mm512_permutexvar_epi8(digit_gather, _mm512_maskz_mov_epi8(digit, d));
+    const __m512i pairs = _mm512_maddubs_epi16(digits, _mm512_set1_epi16(0x010A));
+    const __m512i fours = _mm512_madd_epi16(pairs, _mm512_set1_epi32(0x00010064));
+    const __m512i m = _mm512_add_epi64(_mm512_mul_epu32(fours, _mm512_set1_epi64(10000)),
+                                       _mm512_srli_epi64(fours, 32));
+    // Below 2^24, m and 1000 are exact singles, and the single quotient is
+    // the value the one-field reading gives.
+    if ((_mm512_cmplt_epu64_mask(m, _mm512_set1_epi64(std::int64_t{1} << 24)) & kept) != kept)
+      break;
+    __m256 value =
+        _mm256_div_ps(_mm256_cvtepi32_ps(_mm512_cvtepi64_epi32(m)), _mm256_set1_ps(1000.0f));
+    const __m512i minus_columns = _mm512_permutexvar_epi8(
+        integer_gather, _mm512_maskz_mov_epi8(minus & kInteger, _mm512_set1_epi8(1)));
+    const __mmask8 negative = _mm512_test_epi64_mask(minus_columns, minus_columns);
+    value = _mm256_castsi256_ps(_mm256_mask_xor_epi32(_mm256_castps_si256(value), negative,
+                                                      _mm256_castps_si256(value),
+                                                      _mm256_set1_epi32(INT32_MIN)));
+
+    // The kept values, packed in register and stored with a mask: nothing is
+    // written past them.
+    const int count = __builtin_popcount(kept);
+    _mm256_mask_storeu_ps(to, static_cast<__mmask8>((1u << count) - 1),
+                          _mm256_maskz_compress_ps(kept, value));
+    to += count;
+  }
+  out = to;
+  return k;
+}
+
+}  // namespace
+
+SixFields six_fields_reader() {
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+      __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi"))
+    return read_six_at_a_time;
+  return nullptr;
+}
+
+#else
+
+SixFields six_fields_reader() { return nullptr; }
+
+#endif
+
+}  // namespace brix::records
