@@ -1,15 +1,21 @@
-// Test and benchmark helpers: temporary files and units over them.
+// Test and benchmark helpers: temporary files, units over them, case tables.
 #pragma once
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <bit>
 #include <cstdlib>
-#include <memory>
+#include <fstream>
+#include <iomanip>
+#include <sstream>
 #include <string>
+#include <vector>
 
-#include "records/unit.h"
+#include "records/request.h"
+#ifdef BRIX_SOURCE_DIR
+#include <gtest/gtest.h>
+#endif
 
 namespace brix::records::testing {
 
@@ -20,66 +26,60 @@ class TempFile {
     char name[] = "/tmp/brix_test_XXXXXX";
     int fd = ::mkstemp(name);
     path_ = name;
-    if (fd < 0) std::abort();
-    for (std::size_t done = 0; done < content.size();) {
-      ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-      if (n <= 0) std::abort();
-      done += static_cast<std::size_t>(n);
-    }
+    if (fd < 0 || ::write(fd, content.data(), content.size()) != ssize_t(content.size()))
+      std::abort();
     ::close(fd);
   }
   ~TempFile() { ::unlink(path_.c_str()); }
   const std::string& path() const { return path_; }
-  std::string read() const {
-    std::string out;
-    FILE* f = std::fopen(path_.c_str(), "rb");
-    if (f == nullptr) return out;
-    char buf[65536];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-    std::fclose(f);
-    return out;
-  }
+  std::string read() const { return (std::ostringstream() << std::ifstream(path_).rdbuf()).str(); }
 
  private:
   std::string path_;
 };
 
-// A unit reading the given text.
-class InputUnit {
- public:
-  explicit InputUnit(const std::string& text)
-      : file_(text), fd_(::open(file_.path().c_str(), O_RDONLY)),
-        unit_(std::make_unique<Unit>("10", fd_, -1, false)) {}
-  ~InputUnit() {
-    unit_.reset();
-    ::close(fd_);
-  }
-  Unit& unit() { return *unit_; }
-
- private:
-  TempFile file_;
-  int fd_;
-  std::unique_ptr<Unit> unit_;
+// Unit 10 reading the text from a temporary file.
+struct InputUnit : TempFile {
+  explicit InputUnit(const std::string& text) : TempFile(text) { unit_.open_old(path()); }
+  Unit& unit() { return unit_; }
+  Unit unit_{"10", -1, -1, false};
 };
 
 // A console-like unit whose output lines land in a temporary file.
-class OutputUnit {
- public:
-  OutputUnit()
-      : fd_(::open(file_.path().c_str(), O_WRONLY | O_TRUNC)),
-        unit_(std::make_unique<Unit>("*", -1, fd_, true)) {}
-  ~OutputUnit() {
-    unit_.reset();
-    ::close(fd_);
-  }
-  Unit& unit() { return *unit_; }
-  std::string text() const { return file_.read(); }
-
- private:
-  TempFile file_;
+struct OutputUnit : TempFile {
+  OutputUnit() : fd_(::open(path().c_str(), O_WRONLY)), unit_("*", -1, fd_, true) {}
+  ~OutputUnit() { ::close(fd_); }  // not the unit's to close
+  Unit& unit() { return unit_; }
   int fd_;
-  std::unique_ptr<Unit> unit_;
+  Unit unit_;
 };
+
+#ifdef BRIX_SOURCE_DIR
+// The cases of records/testdata/<file> under the tag: its lines that start
+// with the tag, split into fields at blanks, without the tag. A field in
+// double quotes may hold blanks and the escapes \n \r \t \0 \\ \".
+inline auto cases(const std::string& file, const std::string& tag) {
+  std::ifstream in(BRIX_SOURCE_DIR "/records/testdata/" + file);
+  std::vector<std::vector<std::string>> out;
+  for (std::string line; std::getline(in, line);) {
+    for (std::size_t i = 0; (i = line.find('\\', i)) != std::string::npos; ++i) {
+      std::size_t k = std::string("nrt0").find(line[i + 1]);  // std::quoted undoes \\ and \"
+      if (k != std::string::npos) line.replace(i, 2, 1, "\n\r\t"[k]);  // [3] is the NUL
+      else ++i;
+    }
+    std::istringstream split(line);
+    std::vector<std::string> c;
+    for (std::string field; split >> std::quoted(field);) c.push_back(field);
+    if (!c.empty() && c[0] == tag) out.emplace_back(c.begin() + 1, c.end());
+  }
+  if (out.empty()) ADD_FAILURE() << "no " << tag << " cases in " << file;
+  return out;
+}
+
+// A real of a case table, as strtof reads it: -0 and -nan have the sign bit set.
+inline float real(const std::string& s) { return std::strtof(s.c_str(), nullptr); }
+inline std::uint32_t bits(float v) { return std::bit_cast<std::uint32_t>(v); }
+inline const std::string kOutcomes[] = {"done", "error", "end"};  // in the order of Outcome
+#endif
 
 }  // namespace brix::records::testing
