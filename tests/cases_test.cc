@@ -7,9 +7,13 @@
 //                  error stream, status and tables must equal those of a run
 //                  on the clean files (files without a clean form are shared)
 //   link NAME TO   NAME is a symbolic link to TO;   dir NAME: NAME is a folder
+//   fifo NAME      NAME is a named pipe that a thread fills with the lines below
 //   chmod NAME MODE   once every file is in place ("." is the folder)
 //   as nobody      the run drops to uid 65534 (skipped where it cannot)
-//   stdin          the standard input
+//   stdin          the standard input; "stdin from PATH": PATH is the input
+//   stdout closed  the program starts with its standard output closed
+//   stdout breaks  standard output is a pipe whose reader takes the console
+//                  pieces below, then goes away; only then is "stdin after" fed
 //   stdout         the console, one piece of tests/console.txt per line:
 //                  "welcome", "ask order", "points read     4", ...
 //   stdout has     pieces that must each appear in the console
@@ -21,12 +25,14 @@
 // their bytes, "\*N text" is the text's line N times, and a final "\c" drops
 // the LF of its line.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/e2e.h"
@@ -84,23 +90,41 @@ struct Outcome {
   std::optional<std::string> yearly, smoothed;
 };
 
+// The console pieces a block names, one after the other.
+std::string pieces(const Block& b) {
+  std::string out;
+  for (const std::string& line : b.lines) out += console(line);
+  return out;
+}
+
 Outcome run(const Case& c, bool clean) {
   Sandbox box;
   Streams streams;
-  std::string input;
+  std::string input, after;
+  std::vector<std::thread> writers;
   auto has_clean = [&](const std::string& name) {
     return std::any_of(c.blocks.begin(), c.blocks.end(),
                        [&](const Block& o) { return o.kind == "clean" && o.args == name; });
   };
   for (const Block& b : c.blocks) {
-    if ((b.kind == "file" && !(clean && has_clean(b.args))) || (b.kind == "clean" && clean))
-      box.write(b.args, b.text);
+    const bool replaced = clean && has_clean(b.args);
+    if ((b.kind == "file" && !replaced) || (b.kind == "clean" && clean)) box.write(b.args, b.text);
+    if (b.kind == "fifo" && !replaced && ::mkfifo(box.path(b.args).c_str(), 0644) == 0)
+      writers.emplace_back([path = box.path(b.args), text = b.text] {
+        std::ofstream(path, std::ios::binary) << text;  // opens once the program does
+      });
     if (b.kind == "dir") std::filesystem::create_directory(box.path(b.args));
     if (b.kind == "link") {
       std::string name = b.args.substr(0, b.args.find(' '));
       EXPECT_EQ(::symlink(b.args.substr(name.size() + 1).c_str(), box.path(name).c_str()), 0);
     }
-    if (b.kind == "stdin") input = b.text;
+    if (b.kind == "stdin") (b.args == "after" ? after : input) = b.text;
+    if (b.kind == "stdin" && b.args.rfind("from ", 0) == 0) streams.input_path = b.args.substr(5);
+    if (b.kind == "stdout" && b.args == "closed") streams.out = Streams::Out::kClosed;
+    if (b.kind == "stdout" && b.args == "breaks") {
+      streams.out = Streams::Out::kPipe;
+      streams.read_before_closing = pieces(b).size();
+    }
     streams.as_nobody |= b.kind == "as" && b.args == "nobody";
   }
   for (const Block& b : c.blocks) {  // after every file is in place
@@ -109,8 +133,10 @@ Outcome run(const Case& c, bool clean) {
       ::chmod(box.path(b.args.substr(0, space)).c_str(), std::stoul(b.args.substr(space), nullptr, 8));
     }
   }
-  return {box.run(input, streams), box.read("Brix_ELI_5N-5S.txt"),
-          box.read("Brix_ELI_5N-5S_Spline.txt")};
+  if (streams.out == Streams::Out::kPipe) streams.first_input = input;
+  Result result = box.run(streams.out == Streams::Out::kPipe ? after : input + after, streams);
+  for (std::thread& w : writers) w.join();
+  return {result, box.read("Brix_ELI_5N-5S.txt"), box.read("Brix_ELI_5N-5S_Spline.txt")};
 }
 
 TEST(CasesTest, EveryCaseFile) {
@@ -134,10 +160,8 @@ TEST(CasesTest, EveryCaseFile) {
         EXPECT_EQ(got.smoothed, ref.smoothed);
         err = ref.result.err;
         status = ref.result.status;
-      } else if (b.kind == "stdout" && b.args.empty()) {
-        std::string expected;
-        for (const std::string& line : b.lines) expected += console(line);
-        EXPECT_EQ(got.result.out, expected);
+      } else if (b.kind == "stdout" && (b.args.empty() || b.args == "breaks")) {
+        EXPECT_EQ(got.result.out, pieces(b));
       } else if (b.args == "has") {
         for (const std::string& line : b.lines) {
           bool out = b.kind == "stdout";

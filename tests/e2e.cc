@@ -186,10 +186,4 @@ std::string console(const std::string& piece) {
   return {};
 }
 
-std::string four_point_year(int year) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "%5d", year);
-  return std::string(buf) + "    28.000    29.000    30.000    31.000\n";
-}
-
 }  // namespace brix::e2e

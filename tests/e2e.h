@@ -42,8 +42,7 @@ class Sandbox {
   // The file's content, or nullopt when it is not a regular file (or a link).
   std::optional<std::string> read(const std::string& name) const;
   // Runs the program with the input fed through a pipe that is closed after
-  // it. Descriptors of the caller that are not close-on-exec stay open in the
-  // program (for names such as /dev/fd/N). Ignores SIGPIPE in the caller.
+  // it. Ignores SIGPIPE in the caller.
   Result run(const std::string& input, const Streams& streams = {}) const;
 
  private:
@@ -59,10 +58,5 @@ std::string unescape(const std::string& line);
 // name, then for some pieces a blank and the argument ("points read     4").
 std::string console(const std::string& piece);
 inline constexpr const char* kEnd = " End Brix_ELI\n";
-
-// Four grid points, at latitudes -5, 0, 5 and 6.
-inline constexpr const char* kFourPoints = "-5 150\n0 160\n5 170\n6 180\n";
-// A year record of those four points with the values 28, 29, 30 and 31.
-std::string four_point_year(int year);
 
 }  // namespace brix::e2e
