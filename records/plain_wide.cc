@@ -34,6 +34,7 @@ constexpr std::uint64_t kFirst = six(0x01);      // column 0
 constexpr std::uint64_t kFollowed = six(0x1F);   // columns 0-4: another integer column follows
 constexpr std::uint64_t kPoint = six(0x40);      // column 6
 constexpr std::uint64_t kDecimals = six(0x380);  // columns 7-9
+constexpr std::uint64_t kColumns = six(0x3FF);   // all ten
 
 // Byte permutations into eight bytes per field, field i in 64-bit lane i:
 // its digits from columns 1-5 and 7-9, most significant first; and its
@@ -74,11 +75,10 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int read_six_at_
     // Each field: blanks, at most one sign, then digits up to the point in
     // column 6 (no digit in column 0, so at most eight digits in all), and
     // three decimals. A digit or a sign is followed by neither a blank nor a
-    // sign.
-    if ((point & kPoint) != kPoint || (digit & kDecimals) != kDecimals ||
-        ((lead | digit) & kInteger) != kInteger || (digit & kFirst) != 0 ||
-        ((digit | sign) & (lead >> 1) & kFollowed) != 0)
-      break;
+    // sign. One test of every column, one branch.
+    const std::uint64_t fitting = (point & kPoint) | (digit & kDecimals) |
+                                  ((lead | digit) & kInteger & ~kFirst) | (lead & kFirst);
+    if (((fitting ^ kColumns) | ((digit | sign) & (lead >> 1) & kFollowed)) != 0) break;
     // A field of that form always reads: the fields that are not kept need
     // nothing more.
     __m128i flag_bytes;
