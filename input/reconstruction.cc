@@ -1,5 +1,8 @@
 #include "input/reconstruction.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -22,6 +25,22 @@ namespace {
 // The grid points whose values are kept: 1 for those of the band.
 std::uint8_t keep[max_points];
 
+// Maps the pages of [at, at + bytes) before they are first written, in one
+// call rather than one page fault per page, which saves several per cent of
+// a large run. Kernels without the call refuse it, and the pages fault in as
+// usual.
+void populate(void* at, std::size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto first = reinterpret_cast<std::uintptr_t>(at) & ~(page - 1);
+  const auto end = reinterpret_cast<std::uintptr_t>(at) + bytes;
+  ::madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+#else
+  (void)at;
+  (void)bytes;
+#endif
+}
+
 // Numbers the records in file order and puts each into its slot of
 // band_sst. A record beyond the capacity is read into overflow_row, only to
 // learn whether the file really holds one more year.
@@ -42,7 +61,10 @@ class Slots : public RecordSink {
     const std::int64_t fit = std::min<std::int64_t>(converted.records, max_years - next_ + 1);
     const std::size_t bytes =
         static_cast<std::size_t>(fit) * static_cast<std::size_t>(data_.n_band) * sizeof(float);
-    if (bytes > 0 && rows != data_.band_row(next_)) std::memcpy(data_.band_row(next_), rows, bytes);
+    if (bytes > 0 && rows != data_.band_row(next_)) {
+      populate(data_.band_row(next_), bytes);
+      std::memcpy(data_.band_row(next_), rows, bytes);
+    }
     if (fit < converted.records) return false;
     next_ += static_cast<int>(fit);
     return true;
@@ -62,14 +84,18 @@ class Slots : public RecordSink {
 
 }  // namespace
 
-ReadMode ReadMode::from_environment() {
-  ReadMode mode;
-  mode.threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 16u));
+int worker_threads() {
   if (const char* text = std::getenv("BRIX_THREADS")) {
     char* end = nullptr;
     long n = std::strtol(text, &end, 10);
-    if (end != text && *end == '\0' && n >= 1 && n <= 256) mode.threads = static_cast<int>(n);
+    if (end != text && *end == '\0' && n >= 1 && n <= 256) return static_cast<int>(n);
   }
+  return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 16u));
+}
+
+ReadMode ReadMode::from_environment() {
+  ReadMode mode;
+  mode.threads = worker_threads();
   return mode;
 }
 
