@@ -130,7 +130,7 @@ void run() {
   records::write(console, kThresholdUsed, {convection_threshold});
 
   // 11. Yearly statistics and the yearly table.
-  stats::yearly_statistics(unit10, data, convection_threshold, yearly);
+  stats::yearly_statistics(unit10, data, convection_threshold, yearly, input::worker_threads());
   unit10.close();
 
   // 12. Whole-record means.

@@ -17,11 +17,14 @@ struct ReadMode {
   int threads = 0;
   std::size_t block_bytes = std::size_t{1} << 20;
 
-  // As many threads as the machine runs at once, up to 16 (each holds about
-  // 2 MB of buffers, and a file of at most 300 MB needs no more), or
-  // BRIX_THREADS when it holds a number from 1 to 256.
+  // worker_threads() threads.
   static ReadMode from_environment();
 };
+
+// The threads a run works on: as many as the machine runs at once, up to 16
+// (each reading thread holds about 2 MB of buffers, and a file of at most
+// 300 MB needs no more), or BRIX_THREADS when it holds a number from 1 to 256.
+int worker_threads();
 
 // Finds the band's grid points from the latitudes, reads the header line and
 // every year record of the file open on `file`, keeping the band's values in

@@ -1,6 +1,10 @@
 #include "stats/yearly.h"
 
+#include <algorithm>
 #include <cmath>
+#include <memory>
+#include <thread>
+#include <vector>
 
 #include "numeric/mnsd.h"
 #include "records/request.h"
@@ -8,25 +12,30 @@
 namespace brix::stats {
 namespace {
 
-// Every band point of a year may be warm, so each year's two collections
+// A year's figures, in the order of its row.
+struct YearFigures {
+  float npeak, lon_mean, lon_sd, lon_se, tmp_mean, tmp_sd, tmp_se;
+};
+
+// One worker's collections: every band point of a year may be warm, so they
 // hold as many values as there can be grid points.
-float warm_lon[input::max_points];
-float warm_sst[input::max_points];
+struct WarmPoints {
+  float lon[input::max_points];
+  float sst[input::max_points];
+};
+
 // The longitudes of the band's points, side by side like their values.
 float band_lon[input::max_points];
+YearFigures figures[input::max_years];
 
-}  // namespace
+// A worker is worth starting for this many band values or more.
+constexpr long kValuesPerWorker = 1L << 16;
 
-void yearly_statistics(records::Unit& table, const input::RunData& data, float convection_threshold,
-                       YearlySeries& series) {
-  static const records::Format kHeading(
-      "(' Year  NPeak  MN_Lon  SD_Lon  SE_Lon  MN_Tmp  SD_Tmp  SE_Tmp')");
-  static const records::Format kRow("(i5,f7.3,3f8.2,3f8.3)");
-
-  records::write(table, kHeading);
+// The figures of years [first, end) (from 1).
+void figure_years(const input::RunData& data, float convection_threshold, int first, int end,
+                  WarmPoints& warm) {
   const std::int32_t n_band = data.n_band;
-  for (int k = 0; k < n_band; ++k) band_lon[k] = data.grid_lon[data.band_points[k] - 1];
-  for (int y = 1; y <= data.n_years; ++y) {
+  for (int y = first; y < end; ++y) {
     const float* row = data.band_row(y);
     std::int32_t n_warm = 0;
     for (int k = 0; k < n_band; ++k) {
@@ -34,26 +43,60 @@ void yearly_statistics(records::Unit& table, const input::RunData& data, float c
       // Written in every case and kept only when warm: no branch on the
       // value, which is as unpredictable as the weather. There is always
       // room, since n_warm <= k < n_band <= max_points here.
-      warm_lon[n_warm] = band_lon[k];
-      warm_sst[n_warm] = v;
+      warm.lon[n_warm] = band_lon[k];
+      warm.sst[n_warm] = v;
       n_warm += v > convection_threshold ? 1 : 0;  // false for a NaN on either side
     }
     float fw = static_cast<float>(n_warm);
     float fb = static_cast<float>(n_band);
-    float lon_mean, lon_sd, tmp_mean, tmp_sd;
-    numeric::mnsd(warm_lon, n_warm, lon_mean, lon_sd);
+    YearFigures& f = figures[y - 1];
+    numeric::mnsd(warm.lon, n_warm, f.lon_mean, f.lon_sd);
     float root = std::sqrt(fw);
-    float lon_se = lon_sd / root;
-    numeric::mnsd(warm_sst, n_warm, tmp_mean, tmp_sd);
-    float npeak = fw / fb;
-    float tmp_se = tmp_sd / root;
+    f.lon_se = f.lon_sd / root;
+    numeric::mnsd(warm.sst, n_warm, f.tmp_mean, f.tmp_sd);
+    f.npeak = fw / fb;
+    f.tmp_se = f.tmp_sd / root;
+  }
+}
+
+}  // namespace
+
+void yearly_statistics(records::Unit& table, const input::RunData& data, float convection_threshold,
+                       YearlySeries& series, int threads) {
+  static const records::Format kHeading(
+      "(' Year  NPeak  MN_Lon  SD_Lon  SE_Lon  MN_Tmp  SD_Tmp  SE_Tmp')");
+  static const records::Format kRow("(i5,f7.3,3f8.2,3f8.3)");
+  static WarmPoints warm;
+
+  records::write(table, kHeading);
+  for (int k = 0; k < data.n_band; ++k) band_lon[k] = data.grid_lon[data.band_points[k] - 1];
+
+  // Every year stands alone: the years are shared out in runs, one per
+  // worker, and the figures are the same on any number of them.
+  const long values = long{data.n_years} * data.n_band;
+  const int workers =
+      static_cast<int>(std::clamp<long>(values / kValuesPerWorker, 1, std::max(threads, 1)));
+  auto start = [&](int w) { return 1 + static_cast<int>(long{data.n_years} * w / workers); };
+  std::vector<std::unique_ptr<WarmPoints>> spaces;
+  std::vector<std::thread> helpers;
+  for (int w = 1; w < workers; ++w) {
+    spaces.push_back(std::make_unique<WarmPoints>());
+    helpers.emplace_back(figure_years, std::cref(data), convection_threshold, start(w),
+                         start(w + 1), std::ref(*spaces.back()));
+  }
+  figure_years(data, convection_threshold, 1, start(1), warm);
+  for (std::thread& helper : helpers) helper.join();
+
+  for (int y = 1; y <= data.n_years; ++y) {
+    const YearFigures& f = figures[y - 1];
     std::int32_t year = data.first_year + y - 1;
-    records::write(table, kRow, {year, npeak, lon_mean, lon_sd, lon_se, tmp_mean, tmp_sd, tmp_se});
-    series.npeak_series[y - 1] = npeak;
-    series.lon_mean_series[y - 1] = lon_mean;
-    series.lon_sd_series[y - 1] = lon_sd;
-    series.tmp_mean_series[y - 1] = tmp_mean;
-    series.tmp_sd_series[y - 1] = tmp_sd;
+    records::write(table, kRow,
+                   {year, f.npeak, f.lon_mean, f.lon_sd, f.lon_se, f.tmp_mean, f.tmp_sd, f.tmp_se});
+    series.npeak_series[y - 1] = f.npeak;
+    series.lon_mean_series[y - 1] = f.lon_mean;
+    series.lon_sd_series[y - 1] = f.lon_sd;
+    series.tmp_mean_series[y - 1] = f.tmp_mean;
+    series.tmp_sd_series[y - 1] = f.tmp_sd;
   }
 }
 
