@@ -133,39 +133,45 @@ const StageFiles& stage_files() {
   return files;
 }
 
-// Reads both input files as stage 4 and 8 of the program do. Argument: the
-// threads of the block reading, 0 for line by line.
-void BM_ReadStage(benchmark::State& state) {
-  const StageFiles& files = stage_files();
+// Reads both input files as stage 4 and 8 of the program do, with `threads`
+// threads of block reading (0: line by line).
+void read_stage(const StageFiles& files, int threads) {
   Unit console("*", -1, -1, true);
   console.open_unknown("/dev/null");
   Unit file("10", -1, -1, false);
   brix::input::ReadMode mode;
-  mode.threads = static_cast<int>(state.range(0));
-  for (auto _ : state) {
-    run_data->coord_order = 1;
-    if (!file.open_old(files.xy.path())) std::abort();
-    brix::input::read_coordinates(file, console, *run_data);
-    if (!file.open_old(files.recon.path())) std::abort();
-    brix::input::read_reconstruction(file, console, *run_data, mode);
-  }
+  mode.threads = threads;
+  run_data->coord_order = 1;
+  if (!file.open_old(files.xy.path())) std::abort();
+  brix::input::read_coordinates(file, console, *run_data);
+  if (!file.open_old(files.recon.path())) std::abort();
+  brix::input::read_reconstruction(file, console, *run_data, mode);
+}
+
+// Argument: the threads of the block reading, 0 for line by line.
+void BM_ReadStage(benchmark::State& state) {
+  const StageFiles& files = stage_files();
+  for (auto _ : state) read_stage(files, static_cast<int>(state.range(0)));
   state.SetBytesProcessed(state.iterations() *
                           static_cast<std::int64_t>(files.set.xy.size() + files.set.recon.size()));
 }
 BENCHMARK(BM_ReadStage)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The yearly statistics and their table, on the years read above.
+// The yearly statistics and their table, on the years of the files above.
+// Argument: the threads.
 void BM_YearlyStage(benchmark::State& state) {
   static brix::stats::YearlySeries yearly;
+  if (run_data->n_years == 0) read_stage(stage_files(), 1);
   Unit table("10", -1, -1, false);
   for (auto _ : state) {
     table.open_unknown("/dev/null");
-    brix::stats::yearly_statistics(table, *run_data, 28.5f, yearly);
+    brix::stats::yearly_statistics(table, *run_data, 28.5f, yearly,
+                                   static_cast<int>(state.range(0)));
     table.close();
   }
   state.SetItemsProcessed(state.iterations() * run_data->n_years);
 }
-BENCHMARK(BM_YearlyStage)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_YearlyStage)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The whole-record means, the smoothing and the smoothed table of 2500 years.
 void BM_SmoothingStage(benchmark::State& state) {
