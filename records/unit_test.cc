@@ -37,9 +37,10 @@ TEST(UnitTest, Opening) {
   EXPECT_EQ(file.read() + (unit.is_open() ? "open" : "closed"), "old content\nclosed");
   unit.open_unknown(file.path());
   write(unit, Format("('new')"));
+  write(unit, Format("('open',$)"));
   EXPECT_EQ(file.read(), "") << "cut at the first line written, held until closed";
   unit.close();
-  EXPECT_EQ(file.read(), "new\n");
+  EXPECT_EQ(file.read(), "new\nopen\n") << "a line left open by $ ends at close";
   const mode_t old_mask = ::umask(027);
   unit.open_unknown(made.path());
   unit.close();
