@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "records/request.h"
@@ -164,21 +165,26 @@ BlocksEnd read_year_blocks(int fd, std::uint64_t start, const YearFields& fields
   };
   auto may_claim = [&] { return next < n_blocks && next < committed + window; };
 
+  auto help = [&](int t) {
+    std::unique_lock lock(mutex);
+    for (;;) {
+      changed.wait(lock, [&] { return stop || next >= n_blocks || may_claim(); });
+      if (stop || next >= n_blocks) return;
+      const std::uint64_t b = next++;
+      lock.unlock();
+      convert(lines[static_cast<std::size_t>(t)], b);
+      lock.lock();
+      slots[b % window].ready = true;
+      changed.notify_all();
+    }
+  };
   std::vector<std::thread> helpers;
   for (int t = 1; t < threads; ++t) {
-    helpers.emplace_back([&, t] {
-      std::unique_lock lock(mutex);
-      for (;;) {
-        changed.wait(lock, [&] { return stop || next >= n_blocks || may_claim(); });
-        if (stop || next >= n_blocks) return;
-        const std::uint64_t b = next++;
-        lock.unlock();
-        convert(lines[static_cast<std::size_t>(t)], b);
-        lock.lock();
-        slots[b % window].ready = true;
-        changed.notify_all();
-      }
-    });
+    try {
+      helpers.emplace_back(help, t);
+    } catch (const std::system_error&) {
+      break;  // the system starts no more threads: those started do the work
+    }
   }
 
   // The calling thread hands the blocks on in order, and converts blocks

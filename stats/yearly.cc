@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -29,7 +30,7 @@ float band_lon[input::max_points];
 YearFigures figures[input::max_years];
 
 // A worker is worth starting for this many band values or more.
-constexpr long kValuesPerWorker = 1L << 16;
+constexpr long kValuesPerWorker = 1L << 14;
 
 // The figures of years [first, end) (from 1).
 void figure_years(const input::RunData& data, float convection_threshold, int first, int end,
@@ -79,12 +80,18 @@ void yearly_statistics(records::Unit& table, const input::RunData& data, float c
   auto start = [&](int w) { return 1 + static_cast<int>(long{data.n_years} * w / workers); };
   std::vector<std::unique_ptr<WarmPoints>> spaces;
   std::vector<std::thread> helpers;
-  for (int w = 1; w < workers; ++w) {
+  int started = 1;  // workers on threads of their own, and the calling one
+  for (; started < workers; ++started) {
     spaces.push_back(std::make_unique<WarmPoints>());
-    helpers.emplace_back(figure_years, std::cref(data), convection_threshold, start(w),
-                         start(w + 1), std::ref(*spaces.back()));
+    try {
+      helpers.emplace_back(figure_years, std::cref(data), convection_threshold, start(started),
+                           start(started + 1), std::ref(*spaces.back()));
+    } catch (const std::system_error&) {
+      break;  // the system starts no more threads: the calling one does the rest
+    }
   }
   figure_years(data, convection_threshold, 1, start(1), warm);
+  figure_years(data, convection_threshold, start(started), start(workers), warm);
   for (std::thread& helper : helpers) helper.join();
 
   for (int y = 1; y <= data.n_years; ++y) {

@@ -10,6 +10,7 @@
 //   fifo NAME      NAME is a named pipe that a thread fills with the lines below
 //   chmod NAME MODE   once every file is in place ("." is the folder)
 //   as nobody      the run drops to uid 65534 (skipped where it cannot)
+//   threads none   no thread can start; the run must equal one where they can
 //   stdin          the standard input; "stdin from PATH": PATH is the input
 //   stdout closed  the program starts with its standard output closed
 //   stdout breaks  standard output is a pipe whose reader takes the console
@@ -126,6 +127,7 @@ Outcome run(const Case& c, bool clean) {
       streams.read_before_closing = pieces(b).size();
     }
     streams.as_nobody |= b.kind == "as" && b.args == "nobody";
+    streams.no_threads |= b.kind == "threads" && b.args == "none" && !clean;
   }
   for (const Block& b : c.blocks) {  // after every file is in place
     if (b.kind == "chmod") {
@@ -153,7 +155,7 @@ TEST(CasesTest, EveryCaseFile) {
     std::string err = kEnd;
     int status = 0;
     for (const Block& b : c.blocks) {
-      if (b.kind == "clean") {
+      if (b.kind == "clean" || b.kind == "threads") {
         Outcome ref = run(c, true);
         EXPECT_EQ(got.result.out, ref.result.out);
         EXPECT_EQ(got.yearly, ref.yearly);

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,15 +23,7 @@ namespace brix::e2e {
 namespace {
 
 std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::string pad(std::string s, std::size_t n) {
-  s.resize(n, ' ');
-  return s;
+  return (std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str();
 }
 
 }  // namespace
@@ -47,8 +40,7 @@ Sandbox::~Sandbox() {
 }
 
 void Sandbox::write(const std::string& name, const std::string& content) const {
-  std::ofstream out(path(name), std::ios::binary);
-  out << content;
+  std::ofstream(path(name), std::ios::binary) << content;
 }
 
 std::optional<std::string> Sandbox::read(const std::string& name) const {
@@ -78,6 +70,10 @@ Result Sandbox::run(const std::string& input, const Streams& streams) const {
                                std::filesystem::copy_options::overwrite_existing);
     ::chmod(program.c_str(), 0755);
   }
+  // The leak check of a sanitizer build needs a thread of its own.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  const std::string no_leak_check =
+      (asan != nullptr ? asan + std::string(":") : "") + "detect_leaks=0";
   int in_pipe[2], out_pipe[2] = {-1, -1};
   if (::pipe2(in_pipe, O_CLOEXEC) != 0 || (piped_out && ::pipe2(out_pipe, O_CLOEXEC) != 0))
     return {};
@@ -99,6 +95,10 @@ Result Sandbox::run(const std::string& input, const Streams& streams) const {
       std::fputs("cannot drop privileges to uid 65534\n", stderr);
       ::_exit(126);
     }
+    const rlimit one_process{1, 1};
+    if (streams.no_threads && (::setenv("ASAN_OPTIONS", no_leak_check.c_str(), 1) != 0 ||
+                               ::setrlimit(RLIMIT_NPROC, &one_process) != 0))
+      ::_exit(127);
     ::execl(program.c_str(), "brix_eli", static_cast<char*>(nullptr));
     ::_exit(127);
   }
@@ -178,7 +178,8 @@ std::string console(const std::string& piece) {
   for (const auto& [name, text] : pieces) {
     if (piece != name && piece.rfind(name + " ", 0) != 0) continue;
     std::string arg = piece.substr(std::min(piece.size(), name.size() + 1)), out = text;
-    if (std::size_t at = out.find("{80}"); at != std::string::npos) out.replace(at, 4, pad(arg, 80));
+    if (std::size_t at = out.find("{80}"); at != std::string::npos)
+      out.replace(at, 4, arg + std::string(80 - std::min<std::size_t>(arg.size(), 80), ' '), 0, 80);
     if (std::size_t at = out.find("{}"); at != std::string::npos) out.replace(at, 2, arg);
     return out;
   }

@@ -30,6 +30,7 @@ struct Streams {
   // reach wherever the build lies. Where the drop is refused, the status is
   // 126 and the error stream says why.
   bool as_nobody = false;
+  bool no_threads = false;  // RLIMIT_NPROC 1: no thread can start (root is exempt)
 };
 
 class Sandbox {
