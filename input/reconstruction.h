@@ -17,7 +17,7 @@ struct ReadMode {
   int threads = 0;
   std::size_t block_bytes = std::size_t{1} << 20;
 
-  // worker_threads() threads.
+  // Reading on worker_threads() threads.
   static ReadMode from_environment();
 };
 

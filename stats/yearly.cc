@@ -80,7 +80,7 @@ void yearly_statistics(records::Unit& table, const input::RunData& data, float c
   auto start = [&](int w) { return 1 + static_cast<int>(long{data.n_years} * w / workers); };
   std::vector<std::unique_ptr<WarmPoints>> spaces;
   std::vector<std::thread> helpers;
-  int started = 1;  // workers on threads of their own, and the calling one
+  int started = 1;  // workers going: the calling thread and each helper started
   for (; started < workers; ++started) {
     spaces.push_back(std::make_unique<WarmPoints>());
     try {
