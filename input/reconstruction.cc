@@ -106,7 +106,6 @@ void read_reconstruction(records::Unit& file, records::Unit& console, RunData& d
 void read_reconstruction(records::Unit& file, records::Unit& console, RunData& data,
                          const ReadMode& mode) {
   static const Format kHeader("(a)");
-  static const Format kYear("(i5,12000f10.3)");
   static const Format kEcho("(/1x,'Recon data read in: ',3i6)");
 
   data.n_band = 0;
@@ -138,7 +137,7 @@ void read_reconstruction(records::Unit& file, records::Unit& console, RunData& d
       float* row = slots.place(room);
       Converted converted;
       Outcome outcome = records::read(
-          file, kYear,
+          file, year_format(),
           {Target::integer(converted.first_year), Target::kept_reals(row, fields.n_points, keep)},
           Handles::kErrorsAndEnd);
       if (outcome == Outcome::kEnd) break;

@@ -66,9 +66,13 @@ bool YearLines::read_more(std::size_t& keep_from, std::size_t& scanned) {
   return read_up_to(held_ + std::max(kMinRead, held_)) && held_ > before;
 }
 
+const records::Format& year_format() {
+  static const records::Format format("(i5,12000f10.3)");
+  return format;
+}
+
 Converted YearLines::convert(std::uint64_t from, std::uint64_t to, bool seek, float* rows,
                              std::int64_t room) {
-  static const records::Format kYear("(i5,12000f10.3)");
   Converted c;
   c.stop = to;
   base_ = seek ? from - 1 : from;
@@ -106,7 +110,7 @@ Converted YearLines::convert(std::uint64_t from, std::uint64_t to, bool seek, fl
     std::int32_t year = 0;
     float* row = rows + c.records * fields_.n_kept;
     Outcome outcome = records::read_line(
-        line, kYear,
+        line, year_format(),
         {Target::integer(year), Target::kept_reals(row, fields_.n_points, fields_.keep)});
     s = lf != nullptr ? end + 1 : end;
     if (outcome == Outcome::kDone) {

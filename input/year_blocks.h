@@ -7,7 +7,12 @@
 #include <memory>
 #include <vector>
 
+#include "records/format.h"
+
 namespace brix::input {
+
+// The format of a year record, for every way of reading one.
+const records::Format& year_format();
 
 // The fields of a year record: n_points values, of which those with keep[k]
 // not 0 (n_kept of them) are stored.

@@ -181,13 +181,13 @@ bool Unit::open_old(std::string_view name) {
   owns_fd_ = true;
   in_fd_ = fd;
   out_fd_ = -1;
-  regular_in_ = S_ISREG(st.st_mode);
   reader_.attach(fd);
   return true;
 }
 
 bool Unit::regular_input(int& fd, std::uint64_t& offset) const {
-  if (!regular_in_ || fd_ < 0 || in_fd_ != fd_) return false;
+  struct stat st;
+  if (fd_ < 0 || in_fd_ != fd_ || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return false;
   fd = fd_;
   offset = reader_.taken();
   return true;
@@ -202,7 +202,6 @@ void Unit::open_unknown(std::string_view name) {
   if (fd < 0) report_system(Statement::kOpen, *this, path.empty() ? ENOENT : errno);
   struct stat st;
   regular_ = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  regular_in_ = false;
   fd_ = fd;
   owns_fd_ = true;
   in_fd_ = -1;
@@ -221,7 +220,6 @@ void Unit::close() {
   fd_ = -1;
   owns_fd_ = false;
   in_fd_ = out_fd_ = -1;
-  regular_in_ = false;
   reader_.detach();
   if (::close(fd) != 0 && errno != EINTR) report_system(Statement::kClose, *this, errno);
 }
@@ -236,7 +234,6 @@ void Unit::close_quietly() {
   fd_ = -1;
   owns_fd_ = false;
   in_fd_ = out_fd_ = -1;
-  regular_in_ = false;
   reader_.detach();
 }
 

@@ -109,7 +109,6 @@ class Unit {
   bool owns_fd_ = false;
   bool immediate_ = false;
   bool regular_ = false;  // the output is a regular file, which can be cut
-  bool regular_in_ = false;  // the input opened by name is a regular file
   bool written_ = false;  // something was written since the opening
   LineReader reader_;
   std::string line_;        // the line being written, columns 1..line_.size()

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -78,14 +77,13 @@ void yearly_statistics(records::Unit& table, const input::RunData& data, float c
   const int workers =
       static_cast<int>(std::clamp<long>(values / kValuesPerWorker, 1, std::max(threads, 1)));
   auto start = [&](int w) { return 1 + static_cast<int>(long{data.n_years} * w / workers); };
-  std::vector<std::unique_ptr<WarmPoints>> spaces;
+  std::vector<WarmPoints> spaces(static_cast<std::size_t>(workers - 1));
   std::vector<std::thread> helpers;
   int started = 1;  // workers going: the calling thread and each helper started
   for (; started < workers; ++started) {
-    spaces.push_back(std::make_unique<WarmPoints>());
     try {
       helpers.emplace_back(figure_years, std::cref(data), convection_threshold, start(started),
-                           start(started + 1), std::ref(*spaces.back()));
+                           start(started + 1), std::ref(spaces[started - 1]));
     } catch (const std::system_error&) {
       break;  // the system starts no more threads: the calling one does the rest
     }
