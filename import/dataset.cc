@@ -80,18 +80,33 @@ std::string join(const std::vector<std::string>& names) {
 
 enum class Axis { kOther, kLat, kLon, kTime };
 
-// What a variable is a coordinate of, by its units, axis and standard_name.
+// A unit text in lower case without blanks, so that "Deg C" is "degc".
+std::string squeezed(const std::string& s) {
+  std::string out;
+  for (char c : lower(s))
+    if (c != ' ') out += c;
+  return out;
+}
+
+bool radians(const std::string& units) { return one_of(squeezed(units), {"radian", "radians", "rad"}); }
+
+// What a variable is a coordinate of. A latitude is known by its units
+// (degrees_north) or its standard_name, never by its axis alone: the grid
+// latitudes of a rotated pole have axis Y too. Coordinates in radians
+// count when their standard_name, or else their name, says which they are.
 Axis axis_of(int nc, int var) {
-  std::string units = lower(text_att(nc, var, "units"));
+  std::string units = squeezed(text_att(nc, var, "units"));
   std::string axis = lower(text_att(nc, var, "axis"));
   std::string standard = lower(text_att(nc, var, "standard_name"));
+  std::string name = lower(var_name(nc, var));
+  bool in_radians = radians(units) && standard.empty();
   if (one_of(units, {"degrees_north", "degree_north", "degrees_n", "degree_n", "degreesn", "degreen"}) ||
-      axis == "y" || standard == "latitude")
+      standard == "latitude" || (in_radians && name.rfind("lat", 0) == 0))
     return Axis::kLat;
   if (one_of(units, {"degrees_east", "degree_east", "degrees_e", "degree_e", "degreese", "degreee"}) ||
-      axis == "x" || standard == "longitude")
+      standard == "longitude" || (in_radians && name.rfind("lon", 0) == 0))
     return Axis::kLon;
-  if (units.find(" since ") != std::string::npos || axis == "t" || standard == "time")
+  if (units.find("since") != std::string::npos || axis == "t" || standard == "time")
     return Axis::kTime;
   return Axis::kOther;
 }
@@ -121,7 +136,11 @@ Field::Field(const std::string& path, const std::string& name) : path_(path) {
   }
   title_ = text_att(ncid_, NC_GLOBAL, "title");
   find_variable(name);
-  find_axes();
+  std::vector<int> dims = var_dims(ncid_, varid_);
+  shape_.resize(dims.size());
+  for (std::size_t k = 0; k < dims.size(); ++k) nc_inq_dimlen(ncid_, dims[k], &shape_[k]);
+  find_time(dims);
+  find_grid(dims);
   read_packing();
 }
 
@@ -132,12 +151,12 @@ Field::~Field() {
 void Field::find_variable(const std::string& name) {
   int nvars = 0;
   nc_inq_nvars(ncid_, &nvars);
-  // Data variables: those of three dimensions or more.
+  // Data variables: those of two dimensions or more (time and cells at least).
   std::vector<std::string> candidates, standard;
   for (int v = 0; v < nvars; ++v) {
     std::string n = var_name(ncid_, v);
     std::vector<int> dims = var_dims(ncid_, v);
-    if (dims.size() < 3) continue;
+    if (dims.size() < 2 || axis_of(ncid_, v) != Axis::kOther) continue;
     candidates.push_back(n);
     if (text_att(ncid_, v, "standard_name") == "sea_surface_temperature") standard.push_back(n);
   }
@@ -163,75 +182,59 @@ void Field::find_variable(const std::string& name) {
     throw Failure("variable " + name_ + " does not hold numbers");
 }
 
-void Field::find_axes() {
-  std::vector<int> dims = var_dims(ncid_, varid_);
-  shape_.resize(dims.size());
-  std::vector<int> coordinate(dims.size(), -1);
+namespace {
+
+// The coordinate variable of a dimension: the one of its name, else another
+// one-dimensional variable over it that says what it is; -1 when none.
+int coordinate_of(int nc, int dim) {
+  int cv = -1;
+  std::vector<int> over{dim};
+  if (nc_inq_varid(nc, dim_name(nc, dim).c_str(), &cv) == NC_NOERR && var_dims(nc, cv) == over) return cv;
   int nvars = 0;
-  nc_inq_nvars(ncid_, &nvars);
-  for (std::size_t k = 0; k < dims.size(); ++k) {
-    nc_inq_dimlen(ncid_, dims[k], &shape_[k]);
-    // The dimension's coordinate variable: the one of its name, else another
-    // one-dimensional variable over it that says what it is.
-    int cv = -1;
-    std::string dname = dim_name(ncid_, dims[k]);
-    std::vector<int> over{dims[k]};
-    if (nc_inq_varid(ncid_, dname.c_str(), &cv) != NC_NOERR || var_dims(ncid_, cv) != over) {
-      cv = -1;
-      for (int v = 0; v < nvars && cv < 0; ++v)
-        if (var_dims(ncid_, v) == over && axis_of(ncid_, v) != Axis::kOther) cv = v;
-    }
-    if (cv < 0) continue;
-    coordinate[k] = cv;
-    int pos = static_cast<int>(k);
-    switch (axis_of(ncid_, cv)) {
-      case Axis::kLat: if (lat_dim_ < 0) lat_dim_ = pos; break;
-      case Axis::kLon: if (lon_dim_ < 0) lon_dim_ = pos; break;
-      case Axis::kTime: if (time_dim_ < 0) time_dim_ = pos; break;
-      case Axis::kOther: break;
+  nc_inq_nvars(nc, &nvars);
+  for (int v = 0; v < nvars; ++v)
+    if (var_dims(nc, v) == over && axis_of(nc, v) != Axis::kOther) return v;
+  return -1;
+}
+
+}  // namespace
+
+void Field::find_time(const std::vector<int>& dims) {
+  int tv = -1;
+  for (std::size_t k = 0; k < dims.size() && time_dim_ < 0; ++k) {
+    int cv = coordinate_of(ncid_, dims[k]);
+    if (cv >= 0 && axis_of(ncid_, cv) == Axis::kTime) {
+      time_dim_ = static_cast<int>(k);
+      tv = cv;
     }
   }
-  if (lat_dim_ < 0 || lon_dim_ < 0) {
-    // A two-dimensional latitude or longitude variable means a curvilinear grid.
-    for (int v = 0; v < nvars; ++v) {
-      std::vector<int> vd = var_dims(ncid_, v);
-      Axis axis = axis_of(ncid_, v);
-      if (vd.size() < 2 || (axis != Axis::kLat && axis != Axis::kLon)) continue;
-      std::string names;
-      for (int d : vd) names += (names.empty() ? "" : ", ") + dim_name(ncid_, d);
-      throw Failure(name_ + " is on a two-dimensional (curvilinear) grid: its coordinate " +
-                    var_name(ncid_, v) + " has dimensions (" + names +
-                    "); brix_import needs one-dimensional latitudes and longitudes, so regrid the "
-                    "dataset to a regular latitude-longitude grid first");
-    }
-    throw Failure(name_ + " has no " + (lat_dim_ < 0 ? "latitude" : "longitude") +
-                  " coordinate: none of its dimensions has a coordinate variable with units " +
-                  (lat_dim_ < 0 ? "degrees_north, axis Y" : "degrees_east, axis X") +
-                  " or standard_name " + (lat_dim_ < 0 ? "latitude" : "longitude"));
+  // A time variable whose units are not "UNIT since DATE" (such as "Month"
+  // or a bare "days") is not taken for another axis: the message names it.
+  int unlimited = -1;
+  nc_inq_unlimdim(ncid_, &unlimited);
+  for (std::size_t k = 0; k < dims.size() && time_dim_ < 0; ++k) {
+    std::string dname = lower(dim_name(ncid_, dims[k]));
+    int cv = coordinate_of(ncid_, dims[k]);
+    if (cv < 0 || (dims[k] != unlimited && dname.find("time") == std::string::npos && dname != "t")) continue;
+    time_dim_ = static_cast<int>(k);
+    tv = cv;
   }
+  const char* expected = "brix_import needs \"UNIT since DATE\", UNIT being days, hours, minutes or seconds "
+                         "(such as \"days since 1850-01-01\")";
   if (time_dim_ < 0)
     throw Failure(name_ + " has no time coordinate (a dimension with a variable of units "
                   "\"UNIT since DATE\", axis T or standard_name time)");
-  for (std::size_t k = 0; k < dims.size(); ++k) {
-    int pos = static_cast<int>(k);
-    if (pos != lat_dim_ && pos != lon_dim_ && pos != time_dim_ && shape_[k] != 1)
-      throw Failure(name_ + " has a dimension " + dim_name(ncid_, dims[k]) + " of length " +
-                    std::to_string(shape_[k]) +
-                    "; besides time, latitude and longitude only dimensions of length 1 are allowed");
-  }
-  auto values = [&](int pos) {
-    std::vector<double> v(shape_[static_cast<std::size_t>(pos)]);
-    int status = nc_get_var_double(ncid_, coordinate[static_cast<std::size_t>(pos)], v.data());
-    if (status != NC_NOERR)
-      throw Failure("cannot read the coordinate " + dim_name(ncid_, dims[static_cast<std::size_t>(pos)]) +
-                    " of " + path_ + ": " + nc_strerror(status));
-    return v;
+  std::string units = text_att(ncid_, tv, "units");
+  auto unreadable = [&](const std::string& why) {
+    bool form = why.find("expected") != std::string::npos;  // not "UNIT since DATE" at all
+    return Failure("the time variable " + var_name(ncid_, tv) + " of " + name_ + " has units \"" + units +
+                   "\"" + (form ? "" : " (" + why + ")") + "; " + expected);
   };
-  lat_ = values(lat_dim_);
-  lon_ = values(lon_dim_);
-  time_ = values(time_dim_);
 
-  int tv = coordinate[static_cast<std::size_t>(time_dim_)];
+  time_.resize(shape_[static_cast<std::size_t>(time_dim_)]);
+  int status = nc_get_var_double(ncid_, tv, time_.data());
+  if (status != NC_NOERR)
+    throw Failure("cannot read the time coordinate of " + path_ + ": " + nc_strerror(status));
   calendar_name_ = text_att(ncid_, tv, "calendar");
   if (calendar_name_.empty()) calendar_name_ = "standard";
   std::optional<Calendar> calendar = parse_calendar(calendar_name_);
@@ -240,12 +243,185 @@ void Field::find_axes() {
                   "'s time is not one of standard, gregorian, proleptic_gregorian, julian, noleap, "
                   "365_day, all_leap, 366_day, 360_day");
   std::string why;
-  std::optional<TimeUnits> units = parse_time_units(text_att(ncid_, tv, "units"), *calendar, &why);
-  if (!units) throw Failure(why);
-  time_units_ = *units;
+  std::optional<TimeUnits> parsed = parse_time_units(units, *calendar, &why);
+  if (!parsed) throw unreadable(why.substr(why.find("\": ") + 3));
+  time_units_ = *parsed;
   std::vector<double> fill = number_att(ncid_, tv, "_FillValue");
   for (double& t : time_)
     if (!fill.empty() && t == fill[0]) t = std::nan("");
+}
+
+namespace {
+
+// A coordinate variable's values as doubles, in degrees, NaN where they hold
+// a fill value or lie off the sphere.
+std::vector<double> coordinate_values(int nc, int var, std::size_t size, double limit) {
+  std::vector<double> v(size);
+  int status = nc_get_var_double(nc, var, v.data());
+  if (status != NC_NOERR)
+    throw Failure("cannot read the coordinate " + var_name(nc, var) + ": " + nc_strerror(status));
+  std::vector<double> fill = number_att(nc, var, "_FillValue");
+  for (double m : number_att(nc, var, "missing_value")) fill.push_back(m);
+  double scale = radians(text_att(nc, var, "units")) ? 180 / std::acos(-1.0) : 1;
+  for (double& x : v) {
+    bool missing = std::find(fill.begin(), fill.end(), x) != fill.end();
+    x *= scale;
+    if (missing || !(std::fabs(x) <= limit)) x = std::nan("");
+  }
+  return v;
+}
+
+}  // namespace
+
+void Field::find_grid(const std::vector<int>& dims) {
+  // The horizontal dimensions: all but time and those of length 1 (depth,
+  // level), unless a latitude or longitude lies along them.
+  std::vector<int> horizontal;
+  for (std::size_t k = 0; k < dims.size(); ++k) {
+    if (static_cast<int>(k) == time_dim_) continue;
+    int cv = coordinate_of(ncid_, dims[k]);
+    if (cv < 0) nc_inq_varid(ncid_, dim_name(ncid_, dims[k]).c_str(), &cv);
+    std::string standard = cv < 0 ? "" : lower(text_att(ncid_, cv, "standard_name"));
+    bool placed = cv >= 0 && (axis_of(ncid_, cv) == Axis::kLat || axis_of(ncid_, cv) == Axis::kLon ||
+                              standard == "grid_latitude" || standard == "grid_longitude");
+    if (shape_[k] != 1 || placed) horizontal.push_back(static_cast<int>(k));
+  }
+  if (horizontal.size() > 2) {
+    std::string names;
+    for (int k : horizontal) names += (names.empty() ? "" : ", ") + dim_name(ncid_, dims[static_cast<std::size_t>(k)]);
+    throw Failure(name_ + " has the dimensions " + names +
+                  " besides time; brix_import takes one or two horizontal dimensions, and others of length 1 "
+                  "(depth, level)");
+  }
+  if (horizontal.empty()) throw Failure(name_ + " has no horizontal dimension besides time");
+  std::vector<int> hdims;
+  for (int k : horizontal) hdims.push_back(dims[static_cast<std::size_t>(k)]);
+  row_dim_ = horizontal.size() == 2 ? horizontal[0] : -1;
+  column_dim_ = horizontal.back();
+  rows_ = row_dim_ < 0 ? 1 : shape_[static_cast<std::size_t>(row_dim_)];
+  columns_ = shape_[static_cast<std::size_t>(column_dim_)];
+  for (int d : hdims) grid_dims_ += (grid_dims_.empty() ? "" : ", ") + dim_name(ncid_, d);
+  if (grid_from_coordinates(hdims) || grid_from_dimensions(hdims) || grid_from_rotated_pole(hdims)) return;
+  throw Failure(name_ + " has no latitude and longitude for its grid (" + grid_dims_ +
+                "): neither its coordinates attribute nor the variables over those dimensions include "
+                "a latitude and a longitude (units degrees_north and degrees_east, or standard_name latitude "
+                "and longitude)");
+}
+
+// Latitude and longitude variables named by the coordinates attribute, or
+// else any over the horizontal dimensions: two-dimensional ones make a
+// curvilinear grid, one-dimensional ones over a single dimension an
+// unstructured mesh.
+bool Field::grid_from_coordinates(const std::vector<int>& hdims) {
+  std::vector<int> vars;
+  std::string names = text_att(ncid_, varid_, "coordinates");
+  for (std::size_t at = 0; at < names.size();) {
+    std::size_t end = names.find(' ', at);
+    if (end == std::string::npos) end = names.size();
+    int v = -1;
+    if (end > at && nc_inq_varid(ncid_, names.substr(at, end - at).c_str(), &v) == NC_NOERR) vars.push_back(v);
+    at = end + 1;
+  }
+  int nvars = 0;
+  nc_inq_nvars(ncid_, &nvars);
+  for (int v = 0; v < nvars; ++v) vars.push_back(v);
+  int lat = -1, lon = -1;
+  bool transposed = false;
+  std::vector<int> reversed(hdims.rbegin(), hdims.rend());
+  for (int v : vars) {
+    std::vector<int> vd = var_dims(ncid_, v);
+    if (vd != hdims && (hdims.size() < 2 || vd != reversed)) continue;
+    Axis axis = axis_of(ncid_, v);
+    if (axis == Axis::kLat && lat < 0) lat = v, transposed = vd != hdims;
+    if (axis == Axis::kLon && lon < 0) lon = v;
+  }
+  if (lat < 0 || lon < 0 || var_dims(ncid_, lat) != var_dims(ncid_, lon)) return false;
+  kind_ = hdims.size() == 2 ? GridKind::kCurvilinear : GridKind::kUnstructured;
+  cell_lat_ = coordinate_values(ncid_, lat, rows_ * columns_, 90);
+  cell_lon_ = coordinate_values(ncid_, lon, rows_ * columns_, 720);
+  if (transposed) {  // stored as (columns, rows)
+    std::vector<double> a = cell_lat_, b = cell_lon_;
+    for (std::size_t i = 0; i < rows_; ++i)
+      for (std::size_t j = 0; j < columns_; ++j) {
+        cell_lat_[i * columns_ + j] = a[j * rows_ + i];
+        cell_lon_[i * columns_ + j] = b[j * rows_ + i];
+      }
+  }
+  return true;
+}
+
+// A rectilinear grid: a latitude coordinate over one horizontal dimension and
+// a longitude coordinate over the other.
+bool Field::grid_from_dimensions(const std::vector<int>& hdims) {
+  if (hdims.size() != 2) return false;
+  int c0 = coordinate_of(ncid_, hdims[0]), c1 = coordinate_of(ncid_, hdims[1]);
+  if (c0 < 0 || c1 < 0) return false;
+  Axis a0 = axis_of(ncid_, c0), a1 = axis_of(ncid_, c1);
+  if (!((a0 == Axis::kLat && a1 == Axis::kLon) || (a0 == Axis::kLon && a1 == Axis::kLat))) return false;
+  rows_are_lat_ = a0 == Axis::kLat;
+  lat_ = coordinate_values(ncid_, rows_are_lat_ ? c0 : c1, rows_are_lat_ ? rows_ : columns_, 90);
+  lon_ = coordinate_values(ncid_, rows_are_lat_ ? c1 : c0, rows_are_lat_ ? columns_ : rows_, 720);
+  kind_ = GridKind::kRectilinear;
+  for (std::size_t i = 0; i < rows_; ++i)
+    for (std::size_t j = 0; j < columns_; ++j) {
+      cell_lat_.push_back(lat_[rows_are_lat_ ? i : j]);
+      cell_lon_.push_back(lon_[rows_are_lat_ ? j : i]);
+    }
+  return true;
+}
+
+// Grid latitudes and longitudes (standard_name grid_latitude, grid_longitude)
+// about the pole of the variable's grid_mapping: each cell's true position
+// is computed from that pole.
+bool Field::grid_from_rotated_pole(const std::vector<int>& hdims) {
+  if (hdims.size() != 2) return false;
+  int c[2] = {coordinate_of(ncid_, hdims[0]), coordinate_of(ncid_, hdims[1])};
+  if (c[0] < 0) nc_inq_varid(ncid_, dim_name(ncid_, hdims[0]).c_str(), &c[0]);
+  if (c[1] < 0) nc_inq_varid(ncid_, dim_name(ncid_, hdims[1]).c_str(), &c[1]);
+  if (c[0] < 0 || c[1] < 0) return false;
+  std::string s0 = lower(text_att(ncid_, c[0], "standard_name")), s1 = lower(text_att(ncid_, c[1], "standard_name"));
+  bool lat_first = s0 == "grid_latitude" && s1 == "grid_longitude";
+  if (!lat_first && !(s0 == "grid_longitude" && s1 == "grid_latitude")) return false;
+  std::string mapping = text_att(ncid_, varid_, "grid_mapping");
+  int mv = -1;
+  if (mapping.empty() || nc_inq_varid(ncid_, mapping.c_str(), &mv) != NC_NOERR)
+    throw Failure(name_ + " is on grid latitudes and longitudes (" + grid_dims_ +
+                  ") without a grid_mapping variable that places them, nor a true latitude and longitude "
+                  "in its coordinates attribute");
+  std::string kind = text_att(ncid_, mv, "grid_mapping_name");
+  std::vector<double> pole_lat = number_att(ncid_, mv, "grid_north_pole_latitude");
+  std::vector<double> pole_lon = number_att(ncid_, mv, "grid_north_pole_longitude");
+  std::vector<double> pole_grid_lon = number_att(ncid_, mv, "north_pole_grid_longitude");
+  if (kind != "rotated_latitude_longitude" || pole_lat.empty() || pole_lon.empty())
+    throw Failure(name_ + "'s grid mapping " + mapping + " (grid_mapping_name \"" + kind +
+                  "\") cannot be placed: brix_import knows rotated_latitude_longitude with "
+                  "grid_north_pole_latitude and grid_north_pole_longitude");
+  std::vector<double> rlat = coordinate_values(ncid_, c[lat_first ? 0 : 1], lat_first ? rows_ : columns_, 90);
+  std::vector<double> rlon = coordinate_values(ncid_, c[lat_first ? 1 : 0], lat_first ? columns_ : rows_, 720);
+  kind_ = GridKind::kRotated;
+  cell_lat_.resize(rows_ * columns_);
+  cell_lon_.resize(rows_ * columns_);
+  for (std::size_t i = 0; i < rows_; ++i)
+    for (std::size_t j = 0; j < columns_; ++j)
+      unrotate(rlat[lat_first ? i : j], rlon[lat_first ? j : i], pole_lat[0], pole_lon[0],
+               pole_grid_lon.empty() ? 0 : pole_grid_lon[0], cell_lat_[i * columns_ + j],
+               cell_lon_[i * columns_ + j]);
+  return true;
+}
+
+void unrotate(double rlat, double rlon, double pole_lat, double pole_lon, double pole_grid_lon,
+              double& lat, double& lon) {
+  const double rad = std::acos(-1.0) / 180;
+  double sp = std::sin(pole_lat * rad), cp = std::cos(pole_lat * rad);
+  double slat = std::sin(rlat * rad), clat = std::cos(rlat * rad);
+  // Grid longitudes counted from the one of the true north pole.
+  double x = (rlon - pole_grid_lon) * rad;
+  double z = sp * slat + cp * clat * std::cos(x);
+  lat = std::asin(std::clamp(z, -1.0, 1.0)) / rad;
+  double lp = pole_lon * rad;
+  double east = std::sin(lp) * (cp * slat - sp * clat * std::cos(x)) - std::cos(lp) * clat * std::sin(x);
+  double north = std::cos(lp) * (cp * slat - sp * clat * std::cos(x)) + std::sin(lp) * clat * std::sin(x);
+  lon = std::atan2(east, north) / rad;
 }
 
 void Field::read_packing() {
@@ -271,10 +447,12 @@ void Field::read_packing() {
   limit("valid_max", 0, true);
 
   units_ = text_att(ncid_, varid_, "units");
-  if (one_of(units_, {"K", "Kelvin", "kelvin", "degK", "deg_K", "degrees_K"})) {
+  // Spellings compared in lower case without blanks: "Deg C" is "degc".
+  std::string u = squeezed(units_);
+  if (one_of(u, {"k", "kelvin", "kelvins", "degk", "deg_k", "degrees_k", "degree_k"})) {
     celsius_offset_ = -273.15;
-  } else if (!one_of(units_, {"degC", "Celsius", "celsius", "deg_C", "C", "degree_C", "degrees_C",
-                               "degree_Celsius", "degrees_Celsius"})) {
+  } else if (!one_of(u, {"degc", "celsius", "deg_c", "c", "degree_c", "degrees_c", "degreec", "degreesc",
+                         "degree_celsius", "degrees_celsius", "deg.c", "°c"})) {
     warnings_.push_back(units_.empty()
                             ? "variable " + name_ + " has no units; its values are written as they are"
                             : "units \"" + units_ + "\" of " + name_ +
@@ -291,8 +469,8 @@ void Field::read(std::size_t t0, std::size_t nt, std::size_t i0, std::size_t ni,
     count[static_cast<std::size_t>(pos)] = c;
   };
   set(time_dim_, t0, nt);
-  set(lat_dim_, i0, ni);
-  set(lon_dim_, j0, nj);
+  if (row_dim_ >= 0) set(row_dim_, i0, ni);
+  set(column_dim_, j0, nj);
   raw_.resize(nt * ni * nj);
   out.resize(raw_.size());
   int status = nc_get_vara_double(ncid_, varid_, start.data(), count.data(), raw_.data());
@@ -302,8 +480,8 @@ void Field::read(std::size_t t0, std::size_t nt, std::size_t i0, std::size_t ni,
   std::vector<std::size_t> stride(n, 1);
   for (std::size_t k = n - 1; k > 0; --k) stride[k - 1] = stride[k] * count[k];
   std::size_t st = stride[static_cast<std::size_t>(time_dim_)];
-  std::size_t si = stride[static_cast<std::size_t>(lat_dim_)];
-  std::size_t sj = stride[static_cast<std::size_t>(lon_dim_)];
+  std::size_t si = row_dim_ < 0 ? 0 : stride[static_cast<std::size_t>(row_dim_)];
+  std::size_t sj = stride[static_cast<std::size_t>(column_dim_)];
   double* o = out.data();
   for (std::size_t t = 0; t < nt; ++t)
     for (std::size_t i = 0; i < ni; ++i)

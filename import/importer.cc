@@ -13,6 +13,8 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <set>
+#include <utility>
 
 #include "tools/generate.h"
 
@@ -34,7 +36,7 @@ std::string range_text(const Range& r) { return number(r.lo) + ":" + number(r.hi
 
 std::string year_month(YearMonth ym) {
   char text[32];
-  std::snprintf(text, sizeof text, "%d-%02d", ym.year, ym.month);
+  std::snprintf(text, sizeof text, ym.year >= 0 ? "%04d-%02d" : "%05d-%02d", ym.year, ym.month);
   return text;
 }
 
@@ -125,26 +127,166 @@ void check_output(const std::string& path, bool force) {
   if (!force) throw Failure(path + " exists (give --force to replace it)");
 }
 
+// "1 latitude", "2 latitudes".
+std::string count(long long n, const std::string& thing) {
+  return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
+}
+
+// A point of the coordinate file: its position, and the cells whose values
+// it averages (one, unless coarsened), at cells[first] to cells[first + n - 1].
+struct Point {
+  double lat, lon;
+  std::size_t first, n;
+};
+struct Cell {
+  std::size_t i, j;  // row and column
+};
 struct Selection {
-  std::vector<std::size_t> rows, columns;  // indices of the region's latitudes and longitudes
+  std::vector<Point> points;
+  std::vector<Cell> cells;
 };
 
-Selection select_region(const Field& f, const Options& o) {
-  Selection s;
-  for (std::size_t i = 0; i < f.lat().size(); ++i)
-    if (f.lat()[i] >= o.lat.lo && f.lat()[i] <= o.lat.hi) s.rows.push_back(i);
-  for (std::size_t j = 0; j < f.lon().size(); ++j)
-    if (!o.lon || on_arc(f.lon()[j], *o.lon)) s.columns.push_back(j);
+// Longitude x counted eastwards from the start of r, in [0, 360).
+double east_of(double x, const Range& r) { return std::fmod(std::fmod(x - r.lo, 360) + 360, 360); }
+
+// The key of a longitude on the circle, so that 0 and 360 are the same.
+double on_circle(double x) {
+  double c = std::fmod(std::fmod(x, 360) + 360, 360);
+  return c >= 360 ? 0 : c;
+}
+
+[[noreturn]] void nothing_in_region(const Field& f, const Options& o) {
   auto extent = [](const std::vector<double>& v) {
-    auto [lo, hi] = std::minmax_element(v.begin(), v.end());
-    return v.empty() ? std::string("none") : number(*lo) + " to " + number(*hi);
+    double lo = INFINITY, hi = -INFINITY;
+    for (double x : v)
+      if (!std::isnan(x)) lo = std::min(lo, x), hi = std::max(hi, x);
+    return lo > hi ? std::string("none") : number(lo) + " to " + number(hi);
   };
-  if (s.rows.empty())
-    throw Failure("no latitude of " + f.name() + " lies in " + range_text(o.lat) +
-                  " (its latitudes: " + extent(f.lat()) + ")");
-  if (s.columns.empty())
-    throw Failure("no longitude of " + f.name() + " lies in " + range_text(*o.lon) +
-                  " (its longitudes: " + extent(f.lon()) + ")");
+  throw Failure("no cell of " + f.name() + " lies in latitudes " + range_text(o.lat) + ", longitudes " +
+                (o.lon ? range_text(*o.lon) : "all") + " (its latitudes: " + extent(f.cell_lat()) +
+                "; its longitudes: " + extent(f.cell_lon()) + ")");
+}
+
+// Every cell in the region is a point, in storage order, except one at the
+// position of an earlier one (a longitude stored as both 0 and 360).
+Selection select_cells(const Field& f, const Options& o, Report& r) {
+  Selection s;
+  std::set<std::pair<double, double>> seen;
+  std::set<std::size_t> rows, columns;
+  for (std::size_t i = 0; i < f.rows(); ++i)
+    for (std::size_t j = 0; j < f.columns(); ++j) {
+      double lat = f.cell_lat()[i * f.columns() + j], lon = f.cell_lon()[i * f.columns() + j];
+      if (!(lat >= o.lat.lo && lat <= o.lat.hi) || std::isnan(lon) || (o.lon && !on_arc(lon, *o.lon))) continue;
+      ++r.cells;
+      if (!seen.insert({lat, on_circle(lon)}).second) {
+        ++r.repeated;
+        continue;
+      }
+      rows.insert(f.rows_are_latitudes() ? i : j);
+      columns.insert(f.rows_are_latitudes() ? j : i);
+      s.points.push_back({lat, lon, s.cells.size(), 1});
+      s.cells.push_back({i, j});
+    }
+  if (s.points.empty()) nothing_in_region(f, o);
+  r.rows = static_cast<int>(rows.size());
+  r.columns = static_cast<int>(columns.size());
+  return s;
+}
+
+// The mean of longitudes about the first of them, so that a block across
+// 0 or 180 has its middle there, in the grid's own convention.
+double mean_longitude(const std::vector<double>& lons, bool negative_ones) {
+  double sum = 0;
+  for (double x : lons) sum += lons[0] + std::remainder(x - lons[0], 360);
+  double m = sum / static_cast<double>(lons.size());
+  m = std::fmod(std::fmod(m, 360) + 360, 360);
+  return negative_ones && m > 180 ? m - 360 : m;
+}
+
+// The region's latitudes from its south edge and longitudes from its west
+// edge, in blocks of n by n (smaller at the north and east edges), each
+// block a point at the mean of its cells' positions.
+Selection select_blocks(const Field& f, const Options& o, Report& r) {
+  if (f.kind() != GridKind::kRectilinear)
+    throw Failure("--coarsen works on rectilinear grids only; " + f.name() + " is on a grid of " +
+                  count(static_cast<long long>(f.rows() * f.columns()), "cell") + " (" + f.grid_dims() +
+                  ") with a position each");
+  std::vector<std::size_t> lats, lons;
+  for (std::size_t k = 0; k < f.lat().size(); ++k)
+    if (f.lat()[k] >= o.lat.lo && f.lat()[k] <= o.lat.hi) lats.push_back(k);
+  std::set<double> seen;
+  bool negative_ones = false;
+  for (std::size_t k = 0; k < f.lon().size(); ++k) {
+    double x = f.lon()[k];
+    negative_ones |= x < 0;
+    if (std::isnan(x) || (o.lon && !on_arc(x, *o.lon))) continue;
+    if (seen.insert(on_circle(x)).second) lons.push_back(k);
+    else ++r.repeated;
+  }
+  if (lats.empty() || lons.empty()) nothing_in_region(f, o);
+  std::sort(lats.begin(), lats.end(), [&](std::size_t a, std::size_t b) { return f.lat()[a] < f.lat()[b]; });
+  Range from{o.lon ? o.lon->lo : *std::min_element(f.lon().begin(), f.lon().end()), 0};
+  std::stable_sort(lons.begin(), lons.end(), [&](std::size_t a, std::size_t b) {
+    return east_of(f.lon()[a], from) < east_of(f.lon()[b], from);
+  });
+  r.rows = static_cast<int>(lats.size());
+  r.columns = static_cast<int>(lons.size());
+  r.repeated *= r.rows;  // each repeated longitude drops a cell of every latitude
+  r.cells = r.rows * r.columns + r.repeated;
+
+  std::size_t n = static_cast<std::size_t>(o.coarsen);
+  struct Block {
+    std::size_t a, b;  // first latitude and longitude of the block in lats and lons
+  };
+  std::vector<Block> blocks;
+  for (std::size_t a = 0; a < lats.size(); a += n)
+    for (std::size_t b = 0; b < lons.size(); b += n) blocks.push_back({a, b});
+  Selection s;
+  for (const Block& k : blocks) {
+    std::size_t a1 = std::min(k.a + n, lats.size()), b1 = std::min(k.b + n, lons.size());
+    double lat_sum = 0;
+    std::vector<double> block_lons;
+    for (std::size_t a = k.a; a < a1; ++a) lat_sum += f.lat()[lats[a]];
+    for (std::size_t b = k.b; b < b1; ++b) block_lons.push_back(f.lon()[lons[b]]);
+    Point p{lat_sum / static_cast<double>(a1 - k.a), mean_longitude(block_lons, negative_ones), s.cells.size(),
+            (a1 - k.a) * (b1 - k.b)};
+    for (std::size_t a = k.a; a < a1; ++a)
+      for (std::size_t b = k.b; b < b1; ++b)
+        s.cells.push_back(f.rows_are_latitudes() ? Cell{lats[a], lons[b]} : Cell{lons[b], lats[a]});
+    s.points.push_back(p);
+  }
+  // Points in the storage order of their blocks' first cells.
+  auto first = [&](const Point& p) {
+    Cell c = s.cells[p.first];
+    for (std::size_t k = p.first; k < p.first + p.n; ++k)
+      c = {std::min(c.i, s.cells[k].i), std::min(c.j, s.cells[k].j)};
+    return std::pair{c.i, c.j};
+  };
+  std::stable_sort(s.points.begin(), s.points.end(),
+                   [&](const Point& x, const Point& y) { return first(x) < first(y); });
+  return s;
+}
+
+// The advice when the region holds more than brix_eli takes.
+std::string too_many(const Field& f, const Options& o, const Report& r) {
+  std::string s = std::to_string(r.kept) + " grid points to write, more than the " + std::to_string(kMaxPoints) +
+                  " brix_eli takes: choose a narrower region with --lat or --lon";
+  if (f.kind() != GridKind::kRectilinear)
+    return s + " (now " + count(r.points, "cell") + " in the region)";
+  s += " (now " + count(r.rows, "latitude") + " by " + count(r.columns, "longitude");
+  if (r.rows > 0 && r.rows <= kMaxPoints && f.lon().size() > 1) {
+    int fit = kMaxPoints / r.rows;
+    double step = std::fabs(std::remainder(f.lon()[1] - f.lon()[0], 360));
+    s += "; " + count(fit, "longitude") + ", about " + number(std::floor(fit * step)) +
+         " degrees, fit at these latitudes";
+  }
+  s += ")";
+  for (int n = std::max(o.coarsen, 1) + 1; n <= std::max(r.rows, r.columns); ++n) {
+    long long blocks = static_cast<long long>((r.rows + n - 1) / n) * ((r.columns + n - 1) / n);
+    if (blocks <= kMaxPoints)
+      return s + ", or average blocks of cells with --coarsen " + std::to_string(n) +
+             " (the smallest that fits: " + std::to_string(blocks) + " points)";
+  }
   return s;
 }
 
@@ -177,12 +319,39 @@ std::vector<std::vector<std::size_t>> select_years(const Field& f, const Options
   std::vector<int> written;
   for (long long y = std::max<long long>(a, r.first_step.year); y <= std::min<long long>(b, r.last_step.year); ++y)
     (complete(static_cast<int>(y)) ? written : r.incomplete).push_back(static_cast<int>(y));
+  if (written.empty() && !o.years) {
+    // Yearly data, or a single step: the month of the steps makes a year.
+    std::map<int, int> months_seen;  // month -> years with a step in it
+    bool single = true;
+    for (const auto& [year, months] : seen) {
+      int n = 0;
+      for (int m = 1; m <= 12; ++m)
+        if (months[static_cast<std::size_t>(m)]) ++n, ++months_seen[m];
+      single &= n == 1;
+    }
+    if (single) {
+      auto most = std::max_element(months_seen.begin(), months_seen.end(),
+                                   [](auto& x, auto& y) { return x.second < y.second; });
+      throw Failure("no complete year: each year of " + f.name() + " (" + year_month(r.first_step) + " to " +
+                    year_month(r.last_step) + ") has a single time step, not one in each of its " + months +
+                    "; give --months " + std::to_string(most->first) + " to take the step of month " +
+                    std::to_string(most->first) + " as the year's value");
+    }
+  }
   if (written.empty())
     throw Failure("no complete year: no year " + (o.years ? "of " + std::to_string(a) + ":" + std::to_string(b) + " " : std::string()) +
                   "in " + f.name() + " (" + year_month(r.first_step) + " to " + year_month(r.last_step) +
                   ") has a time step in each of its " + months);
   r.first_year = written.front();
   r.last_year = written.back();
+  if (o.years && (r.first_year != a || r.last_year != b))
+    r.years_note = "--years " + std::to_string(a) + ":" + std::to_string(b) + " asked for, but the time steps run from " +
+                   year_month(r.first_step) + " to " + year_month(r.last_step) +
+                   (r.incomplete.empty() ? "" : ", and some years lack a month");
+  if (r.last_year - r.first_year + 1 < 4)
+    r.warnings.push_back("only " + count(r.last_year - r.first_year + 1, "year") +
+                         " written: brix_eli's spline needs 4 years or more, so its smoothed table will hold the "
+                         "spline's refusal markers");
   for (int y : r.incomplete)
     if (y > r.first_year && y < r.last_year)
       throw Failure("year " + std::to_string(y) + " lacks a time step in some of its " + months +
@@ -229,41 +398,57 @@ Report run(const Options& o) {
   r.title = f.title();
   r.calendar = f.calendar_name();
   r.warnings = f.warnings();
-  r.n_lat = f.lat().size();
-  r.n_lon = f.lon().size();
+  r.kind = f.kind();
+  r.grid_dims = f.grid_dims();
+  r.grid_rows = f.rows();
+  r.grid_columns = f.columns();
   r.n_time = f.time().size();
-  Selection s = select_region(f, o);
-  r.rows = static_cast<int>(s.rows.size());
-  r.columns = static_cast<int>(s.columns.size());
+  Selection s = o.coarsen > 1 ? select_blocks(f, o, r) : select_cells(f, o, r);
+  r.points = static_cast<int>(s.points.size());
   std::vector<std::vector<std::size_t>> steps = select_years(f, o, r);
 
-  // The region's points in the variable's storage order.
-  struct Point {
-    std::size_t i, j;
-  };
-  std::vector<Point> points;
-  for (std::size_t a : f.lat_before_lon() ? s.rows : s.columns)
-    for (std::size_t b : f.lat_before_lon() ? s.columns : s.rows)
-      points.push_back(f.lat_before_lon() ? Point{a, b} : Point{b, a});
+  // The bounding rows and columns of the region's cells: only they are read.
+  std::size_t i0 = SIZE_MAX, i1 = 0, j0 = SIZE_MAX, j1 = 0;
+  for (const Cell& c : s.cells) {
+    i0 = std::min(i0, c.i), i1 = std::max(i1, c.i);
+    j0 = std::min(j0, c.j), j1 = std::max(j1, c.j);
+  }
+  std::size_t ni = i1 - i0 + 1, nj = j1 - j0 + 1;
+  std::vector<std::size_t> at;  // each cell's place in a time step of the block read
+  for (const Cell& c : s.cells) at.push_back((c.i - i0) * nj + (c.j - j0));
 
-  // Yearly means in thousandths, year by year, from blocks that hold only the
-  // region's rows and columns and the year's span of time steps.
-  std::size_t i0 = s.rows.front(), ni = s.rows.back() - i0 + 1;
-  std::size_t j0 = s.columns.front(), nj = s.columns.back() - j0 + 1;
-  std::size_t np = points.size();
+  // Yearly means in thousandths, year by year: at each step the mean of a
+  // point's cells that hold a value, then the mean of the year's steps.
+  // A year's steps are read in slices of at most kSlice values.
+  constexpr std::size_t kSlice = std::size_t{1} << 22;
+  std::size_t per_step = ni * nj, np = s.points.size();
+  std::size_t slice_steps = std::max<std::size_t>(1, kSlice / per_step);
   std::vector<std::int32_t> milli(steps.size() * np);
-  std::vector<double> block;
+  std::vector<double> block, sum(np);
   std::vector<char> kept(np, 1);
   for (std::size_t y = 0; y < steps.size(); ++y) {
     const std::vector<std::size_t>& ts = steps[y];
-    auto [lo, hi] = std::minmax_element(ts.begin(), ts.end());
-    std::size_t t0 = *lo, nt = *hi - t0 + 1;
-    f.read(t0, nt, i0, ni, j0, nj, block);
+    std::fill(sum.begin(), sum.end(), 0.0);
+    for (std::size_t k = 0; k < ts.size();) {
+      std::size_t t0 = ts[k], nt = std::min(ts.back() - t0 + 1, slice_steps);
+      f.read(t0, nt, i0, ni, j0, nj, block);
+      for (; k < ts.size() && ts[k] < t0 + nt; ++k) {
+        const double* step = block.data() + (ts[k] - t0) * per_step;
+        for (std::size_t p = 0; p < np; ++p) {
+          const Point& pt = s.points[p];
+          double v = step[at[pt.first]];
+          if (pt.n > 1) {
+            double cells = 0, with_value = 0;
+            for (std::size_t c = pt.first; c < pt.first + pt.n; ++c)
+              if (!std::isnan(step[at[c]])) cells += step[at[c]], ++with_value;
+            v = with_value > 0 ? cells / with_value : std::nan("");
+          }
+          sum[p] += v;
+        }
+      }
+    }
     for (std::size_t p = 0; p < np; ++p) {
-      std::size_t at = (points[p].i - i0) * nj + (points[p].j - j0);
-      double sum = 0;
-      for (std::size_t t : ts) sum += block[(t - t0) * ni * nj + at];
-      double mean = sum / static_cast<double>(ts.size());
+      double mean = sum[p] / static_cast<double>(ts.size());
       std::int32_t& v = milli[y * np + p];
       if (std::isnan(mean)) {
         v = kMissing;
@@ -278,31 +463,29 @@ Report run(const Options& o) {
   for (std::size_t p = 0; p < np; ++p) {
     if (!kept[p]) continue;
     ++r.kept;
-    kept_lon.push_back(f.lon()[points[p].j]);
+    kept_lon.push_back(s.points[p].lon);
     for (std::size_t y = 0; y < steps.size(); ++y)
       if (milli[y * np + p] == kTooWide)
         throw Failure("the " + std::to_string(r.first_year + static_cast<int>(y)) + " value at latitude " +
-                      number(f.lat()[points[p].i]) + ", longitude " + number(f.lon()[points[p].j]) +
+                      number(s.points[p].lat) + ", longitude " + number(s.points[p].lon) +
                       " does not fit the 10 columns of brix_eli's value field (-99999.999 to 999999.999)");
   }
   r.left_out = static_cast<int>(np) - r.kept;
   if (r.kept == 0)
-    throw Failure("no grid point of the region has a value in every year from " + std::to_string(r.first_year) +
-                  " to " + std::to_string(r.last_year));
-  if (r.kept > kMaxPoints)
-    throw Failure(std::to_string(r.kept) + " grid points to write, more than the " + std::to_string(kMaxPoints) +
-                  " brix_eli takes: choose a narrower region with --lat or --lon (now " +
-                  std::to_string(r.rows) + " latitudes by " + std::to_string(r.columns) + " longitudes)");
+    throw Failure("no grid point of the region has a value at every time step from " +
+                  std::to_string(r.first_year) + " to " + std::to_string(r.last_year));
+  if (r.kept > kMaxPoints) throw Failure(too_many(f, o, r));
   r.dateline = crosses_dateline(kept_lon);
 
   Staged xy(o.xy), recon(o.recon);
   for (std::size_t p = 0; p < np; ++p)
     if (kept[p])
-      xy.write(number(static_cast<float>(f.lat()[points[p].i])) + " " +
-               number(static_cast<float>(f.lon()[points[p].j])) + "\n");
+      xy.write(number(static_cast<float>(s.points[p].lat)) + " " + number(static_cast<float>(s.points[p].lon)) +
+               "\n");
   std::string title = r.title.empty() ? "" : " (" + r.title + ")";
   recon.write(base_name(o.input) + title + ": " + r.variable + ", mean of " + months_text(o.months) +
               ", latitudes " + range_text(o.lat) + ", longitudes " + (o.lon ? range_text(*o.lon) : "all") +
+              (o.coarsen > 1 ? ", blocks of " + std::to_string(o.coarsen) + " by " + std::to_string(o.coarsen) : "") +
               "\n");
   std::vector<char> line(5 + 10 * static_cast<std::size_t>(r.kept) + 1);
   for (std::size_t y = 0; y < steps.size(); ++y) {
@@ -336,19 +519,35 @@ std::string describe(const Options& o, const Report& r) {
     s += label + text + "\n";
   };
   row("variable", r.variable + (r.units.empty() ? "" : ", units " + r.units));
-  row("grid", std::to_string(r.n_lat) + " latitudes by " + std::to_string(r.n_lon) + " longitudes, " +
-                  std::to_string(r.n_time) + " time steps from " + year_month(r.first_step) + " to " +
-                  year_month(r.last_step) + " (calendar " + r.calendar + ")");
-  row("region", "latitudes " + range_text(o.lat) + ", longitudes " + (o.lon ? range_text(*o.lon) : "all") +
-                    ": " + std::to_string(r.rows) + " by " + std::to_string(r.columns) + ", " +
-                    std::to_string(r.rows * r.columns) + " grid points");
+  std::string grid;
+  long long rows = static_cast<long long>(r.grid_rows), columns = static_cast<long long>(r.grid_columns);
+  switch (r.kind) {
+    case GridKind::kRectilinear: grid = "rectilinear, " + count(rows, "row") + " by " + count(columns, "column"); break;
+    case GridKind::kRotated: grid = "rotated pole, " + count(rows, "row") + " by " + count(columns, "column"); break;
+    case GridKind::kCurvilinear: grid = "curvilinear, " + count(rows, "row") + " by " + count(columns, "column"); break;
+    case GridKind::kUnstructured: grid = "unstructured, " + count(columns, "cell"); break;
+  }
+  row("grid", grid + " (" + r.grid_dims + "), " + count(static_cast<long long>(r.n_time), "time step") + " from " +
+                  year_month(r.first_step) + " to " + year_month(r.last_step) + " (calendar " + r.calendar + ")");
+  std::string region = "latitudes " + range_text(o.lat) + ", longitudes " + (o.lon ? range_text(*o.lon) : "all") +
+                       ": " + count(r.cells, "cell");
+  if (r.kind == GridKind::kRectilinear)
+    region += " (" + count(r.rows, "latitude") + " by " + count(r.columns, "longitude") + ")";
+  if (r.repeated > 0)
+    region += "; " + std::to_string(r.repeated) + " at the position of another (a longitude stored twice, such as 0 "
+              "and 360) dropped";
+  if (o.coarsen > 1)
+    region += "; blocks of " + std::to_string(o.coarsen) + " by " + std::to_string(o.coarsen) + ": " +
+              count(r.points, "point");
+  row("region", region);
   row("grid points", std::to_string(r.kept) + " written, " + std::to_string(r.left_out) +
-                         " left out for lack of a value in every year (land, sea ice, gaps)");
+                         " left out for lack of a value at some time step used (land, sea ice, gaps)");
   std::string incomplete;
   for (int y : r.incomplete) incomplete += (incomplete.empty() ? "" : ", ") + std::to_string(y);
   row("years", std::to_string(r.first_year) + " to " + std::to_string(r.last_year) + " (" +
-                   std::to_string(r.last_year - r.first_year + 1) + "), each the mean of " + months_text(o.months) +
-                   (incomplete.empty() ? "" : "; left out for a missing month: " + incomplete));
+                   count(r.last_year - r.first_year + 1, "year") + "), each the mean of " + months_text(o.months) +
+                   (incomplete.empty() ? "" : "; left out for a missing month: " + incomplete) +
+                   (r.years_note.empty() ? "" : "; " + r.years_note));
   row("wrote", o.xy + " and " + o.recon);
   s += "Answers for brix_eli, followed by a threshold (such as 28.5) and a spline period (such as 10):\n";
   s += o.xy + "\n1\n" + (r.dateline ? "y" : "n") + "\n" + o.recon + "\n";

@@ -30,17 +30,24 @@ struct Options {
   std::string xy = "xy_coordinates.txt";
   std::string recon = "recon_sst.txt";
   bool force = false;  // replace output files that exist
+  int coarsen = 1;     // rectilinear grids: blocks of coarsen by coarsen cells make one point
 };
 
 struct Report {
   std::string variable, units, title, calendar;
   std::vector<std::string> warnings;
-  std::size_t n_lat = 0, n_lon = 0, n_time = 0;
+  GridKind kind = GridKind::kRectilinear;
+  std::string grid_dims;                    // the horizontal dimensions' names
+  std::size_t grid_rows = 0, grid_columns = 0, n_time = 0;
   YearMonth first_step, last_step;
-  int rows = 0, columns = 0;  // of the region
+  int rows = 0, columns = 0;  // rectilinear grids: of the region
+  int cells = 0;              // of the region
+  int repeated = 0;           // cells of the region at the position of another one, dropped
+  int points = 0;             // of the region, after coarsening
   int kept = 0, left_out = 0;
   int first_year = 0, last_year = 0;
   std::vector<int> incomplete;  // years of the range left out for a missing month
+  std::string years_note;       // why fewer years were written than --years asked for
   bool dateline = false;        // brix_eli should shift negative longitudes by 360
 };
 

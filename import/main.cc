@@ -28,6 +28,8 @@ constexpr const char* kUsage =
     "  --years A:B     calendar years to write (default: every complete year)\n"
     "  --months LIST   the months whose mean makes a year's value, within one\n"
     "                  calendar year: 1-12 (default), 6-8, 1,2,3\n"
+    "  --coarsen N     rectilinear grids: average blocks of N by N cells into one\n"
+    "                  point, for high-resolution grids (default 1: every cell)\n"
     "  --xy FILE       coordinate file to write (default xy_coordinates.txt)\n"
     "  --recon FILE    reconstruction file to write (default recon_sst.txt)\n"
     "  --force         replace output files that exist\n"
@@ -106,7 +108,7 @@ int main(int argc, char** argv) {
     }
     if (a.size() > 1 && a[0] == '-') {
       if (a != "--var" && a != "--lat" && a != "--lon" && a != "--years" && a != "--months" &&
-          a != "--xy" && a != "--recon")
+          a != "--xy" && a != "--recon" && a != "--coarsen")
         usage_error("unknown option " + std::string(a));
       if (i + 1 >= argc) usage_error(std::string(a) + " needs a value");
       std::string_view v = argv[++i];
@@ -119,7 +121,9 @@ int main(int argc, char** argv) {
         if (first != r.lo || last != r.hi) usage_error("--years takes whole years, as 1950:2020");
         o.years = std::array<int, 2>{first, last};
       } else if (a == "--months") o.months = to_months(v);
-      else if (a == "--xy") o.xy = v;
+      else if (a == "--coarsen") {
+        if (!to_int(v, o.coarsen) || o.coarsen < 1) usage_error("--coarsen takes a whole number of cells, 1 or more");
+      } else if (a == "--xy") o.xy = v;
       else o.recon = v;
       continue;
     }
