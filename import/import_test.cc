@@ -79,8 +79,8 @@ TEST_F(Import, FailuresExitWithAMessageAndLeaveEveryFileAsItWas) {
       {"--force text.nc", 1, "cannot read text.nc as a netCDF file"},
       {"--force --var nope packed.nc", 1, "packed.nc has no variable nope; its data variables: water_temp\n"},
       {"--force --years 1990:1999 packed.nc", 1, "no complete year"},
-      {"--force curvilinear.nc", 1, "each year of tos (2000-01 to 2003-01) has a single time step, not one in each "
-                                    "of its months 1-12; give --months 1 to take the step of month 1"},
+      {"--force curvilinear.nc", 1, "each year of tos (2000-01 to 2003-01) has a single time step; give --months 1 "
+                                    "to take the step of month 1 as the year's value"},
       {"--force --months 1 --coarsen 2 curvilinear.nc", 1, "--coarsen works on rectilinear grids only"},
       {"--force --var lcc rotated.nc", 1, "lcc's grid mapping lambert (grid_mapping_name \"lambert_conformal_conic\") "
                                           "cannot be placed"},

@@ -333,8 +333,7 @@ std::vector<std::vector<std::size_t>> select_years(const Field& f, const Options
       auto most = std::max_element(months_seen.begin(), months_seen.end(),
                                    [](auto& x, auto& y) { return x.second < y.second; });
       throw Failure("no complete year: each year of " + f.name() + " (" + year_month(r.first_step) + " to " +
-                    year_month(r.last_step) + ") has a single time step, not one in each of its " + months +
-                    "; give --months " + std::to_string(most->first) + " to take the step of month " +
+                    year_month(r.last_step) + ") has a single time step; give --months " + std::to_string(most->first) + " to take the step of month " +
                     std::to_string(most->first) + " as the year's value");
     }
   }
