@@ -225,7 +225,9 @@ Selection select_blocks(const Field& f, const Options& o, Report& r) {
   }
   if (lats.empty() || lons.empty()) nothing_in_region(f, o);
   std::sort(lats.begin(), lats.end(), [&](std::size_t a, std::size_t b) { return f.lat()[a] < f.lat()[b]; });
-  Range from{o.lon ? o.lon->lo : *std::min_element(f.lon().begin(), f.lon().end()), 0};
+  double west = INFINITY;  // without --lon, blocks start at the least longitude
+  for (std::size_t k : lons) west = std::min(west, f.lon()[k]);
+  Range from{o.lon ? o.lon->lo : west, 0};
   std::stable_sort(lons.begin(), lons.end(), [&](std::size_t a, std::size_t b) {
     return east_of(f.lon()[a], from) < east_of(f.lon()[b], from);
   });
