@@ -151,6 +151,10 @@ TEST_F(Import, EveryGridKindWritesItsCellsWithTheirOwnPositions) {
       // (sum 189.9 - 21.1), 3 of the block at 270E, 3 at 2N, none at 2N 270E.
       {"--months 1 --coarsen 3 fine.nc", "-2 90\n-2 270\n2 90\n", " 2000    21.100    21.300    23.100\n",
        {"blocks of 3 by 3: 4 points\n", "3 written, 1 left out"}},
+      // Blocks of 2 by 2 from 4S and 270E, across 0: the first at 315E holds
+      // 20.3, 20, 21.3 and 21; at 90E 20.1 alone; at 1N 22.3, 22 and 23.
+      {"--months 1 --coarsen 2 --lon 270:90 fine.nc", "-3 315\n-3 90\n1 315\n1 90\n",
+       " 2000    20.650    20.100    22.433    22.600\n", {"\n1\nn\n"}},
       // Yearly steps in July, units "Deg C" and "DEG C" taken as Celsius.
       {"--months 7 oldfile.nc", "0 0\n0 10\n", " 2000    20.000    21.000\n 2001    22.000    23.000\n",
        {"2 time steps from 2000-07 to 2001-07", "years        2000 to 2001 (2 years), each the mean of month 7\n"}},
