@@ -422,6 +422,10 @@ void unrotate(double rlat, double rlon, double pole_lat, double pole_lon, double
   double east = std::sin(lp) * (cp * slat - sp * clat * std::cos(x)) - std::cos(lp) * clat * std::sin(x);
   double north = std::cos(lp) * (cp * slat - sp * clat * std::cos(x)) + std::sin(lp) * clat * std::sin(x);
   lon = std::atan2(east, north) / rad;
+  // Rounded to a billionth of a degree, so that 0 is written as 0, not as
+  // the 1e-15 that the sines leave.
+  lat = std::nearbyint(lat * 1e9) / 1e9;
+  lon = std::nearbyint(lon * 1e9) / 1e9;
 }
 
 void Field::read_packing() {

@@ -17,7 +17,9 @@ constexpr const char* kVersion = "brix_import 1.0";
 constexpr const char* kUsage =
     "Usage: brix_import [options] FILE.nc\n"
     "Turns the monthly SST field of a CF netCDF dataset into the coordinate file and\n"
-    "the reconstruction file that brix_eli reads.\n"
+    "the reconstruction file that brix_eli reads. Any grid whose cells have a\n"
+    "latitude and a longitude will do: rectilinear, curvilinear, rotated pole or\n"
+    "unstructured; each cell of the region is a point.\n"
     "\n"
     "  --var NAME      the SST variable (default: the variable whose standard_name is\n"
     "                  sea_surface_temperature; else one named sst, tos or SST)\n"
