@@ -137,6 +137,10 @@ TEST_F(Import, EveryGridKindWritesItsCellsWithTheirOwnPositions) {
        "-49.75 -162\n",
        " 2000    10.000    11.000    12.000    13.000    14.000    15.000    16.000    17.000    18.000\n",
        {"grid         rotated pole, 3 rows by 3 columns (rlat, rlon), 1 time step from", "\n1\ny\n"}},
+      {"--months 1 --lat -90:90 --var tas2 rotated.nc",
+       "-0.6326861 -71.22558\n49.75 18\n-0.6326861 107.22558\n0 -72\n50.75 18\n0 108\n0.6326861 -72.77442\n"
+       "51.75 18\n0.6326861 108.77442\n",
+       nullptr, {}},
       // Means of months 1 and 2: 25.25 + c at cells c = 1, 2, 3; from 10E
       // eastwards to 190E they cross 180.
       {"--months 1-2 mesh.nc", "-4 -170\n0 90\n4.5 10\n", " 2000    26.250    27.250    28.250\n",
