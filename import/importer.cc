@@ -172,7 +172,7 @@ double on_circle(double x) {
 Selection select_cells(const Field& f, const Options& o, Report& r) {
   Selection s;
   std::set<std::pair<double, double>> seen;
-  std::set<std::size_t> rows, columns;
+  std::set<std::size_t> rows, columns;  // rectilinear grids: the region's latitudes and longitudes
   for (std::size_t i = 0; i < f.rows(); ++i)
     for (std::size_t j = 0; j < f.columns(); ++j) {
       double lat = f.cell_lat()[i * f.columns() + j], lon = f.cell_lon()[i * f.columns() + j];
@@ -182,8 +182,10 @@ Selection select_cells(const Field& f, const Options& o, Report& r) {
         ++r.repeated;
         continue;
       }
-      rows.insert(f.rows_are_latitudes() ? i : j);
-      columns.insert(f.rows_are_latitudes() ? j : i);
+      if (f.kind() == GridKind::kRectilinear) {
+        rows.insert(f.rows_are_latitudes() ? i : j);
+        columns.insert(f.rows_are_latitudes() ? j : i);
+      }
       s.points.push_back({lat, lon, s.cells.size(), 1});
       s.cells.push_back({i, j});
     }
