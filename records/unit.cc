@@ -35,6 +35,17 @@ std::string_view trim_blanks(std::string_view s) {
   return s;
 }
 
+// The request the run is at: the statement and unit of the last line that a
+// read took, a write placed, or the last opening or closing. The report for
+// a failure that is not a request's own (no memory) names it.
+Statement current_statement = Statement::kWrite;
+const Unit* current_unit = nullptr;
+
+void begin(Statement statement, const Unit* unit) {
+  current_statement = statement;
+  current_unit = unit;
+}
+
 const char* statement_name(Statement s) {
   switch (s) {
     case Statement::kRead: return "READ";
@@ -163,9 +174,13 @@ Unit::Unit(std::string name, int in_fd, int out_fd, bool immediate)
   if (in_fd_ >= 0) reader_.attach(in_fd_);
 }
 
-Unit::~Unit() { close_quietly(); }
+Unit::~Unit() {
+  close_quietly();
+  if (current_unit == this) current_unit = nullptr;
+}
 
 bool Unit::open_old(std::string_view name) {
+  begin(Statement::kOpen, this);
   name = trim_blanks(name);
   if (name.empty() || name.find('\0') != std::string_view::npos) return false;
   if (fd_ >= 0) close();
@@ -195,6 +210,7 @@ bool Unit::regular_input(int& fd, std::uint64_t& offset) const {
 
 void Unit::open_unknown(std::string_view name) {
   if (fd_ >= 0) close();
+  begin(Statement::kOpen, this);
   std::string path(trim_blanks(name));
   int fd = path.find('\0') == std::string::npos
                ? ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0664)
@@ -212,6 +228,7 @@ void Unit::open_unknown(std::string_view name) {
 
 void Unit::close() {
   if (fd_ < 0) return;
+  begin(Statement::kClose, this);
   if (out_fd_ >= 0) {
     if (length_ > 0 || handed_ > 0) end_line();  // a line left open by "$"
     flush(Statement::kWrite);
@@ -238,6 +255,7 @@ void Unit::close_quietly() {
 }
 
 bool Unit::next_line(std::string_view& line) {
+  begin(Statement::kRead, this);
   switch (reader_.next(line)) {
     case LineReader::Status::kLine: return true;
     case LineReader::Status::kEnd: return false;
@@ -249,6 +267,7 @@ bool Unit::next_line(std::string_view& line) {
 // ---------------------------------------------------------------- lines out
 
 char* Unit::place(int column, int width) {
+  begin(Statement::kWrite, this);
   std::size_t from = static_cast<std::size_t>(column - 1);
   std::size_t to = from + static_cast<std::size_t>(width);
   if (line_.size() < to) line_.resize(to, ' ');
@@ -315,17 +334,29 @@ void Unit::write_out(const char* data, std::size_t size, Statement statement) {
 void report(Statement statement, const Unit& unit, std::string_view message,
             bool system_error) {
   Unit::file().close_quietly();
-  std::string text = "? ";
-  text += system_error ? "System Error:" : "Run-Time Error:";
-  text += "\n? ";
-  text += message;
-  text += "\n? ";
-  text += statement_name(statement);
-  text += "(UNIT=";
-  text += unit.name();
-  text += ",...\n";
-  write_all(STDERR_FILENO, text.data(), text.size());
+  // Built in place, without allocating: the report also ends a run that has
+  // no memory left.
+  char text[512];
+  std::size_t n = 0;
+  auto add = [&](std::string_view part) {
+    part = part.substr(0, sizeof text - n);
+    std::memcpy(text + n, part.data(), part.size());
+    n += part.size();
+  };
+  add(system_error ? "? System Error:\n? " : "? Run-Time Error:\n? ");
+  add(message.substr(0, 256));
+  add("\n? ");
+  add(statement_name(statement));
+  add("(UNIT=");
+  add(unit.name());
+  add(",...\n");
+  write_all(STDERR_FILENO, text, n);
   std::exit(255);
+}
+
+void report_no_memory() {
+  const Unit& unit = current_unit != nullptr ? *current_unit : Unit::console();
+  report(current_statement, unit, kNoMemoryMessage);
 }
 
 void report_system(Statement statement, const Unit& unit, int error) {

@@ -123,6 +123,14 @@ class Unit {
 [[noreturn]] void report(Statement statement, const Unit& unit,
                          std::string_view message, bool system_error = false);
 
+// The message of the report for a run that cannot have the memory it needs.
+inline constexpr std::string_view kNoMemoryMessage = "Buffer allocation failed";
+
+// The run-time error report for a failed allocation: the statement is that of
+// the request in progress (the last line read or written, the last opening or
+// closing).
+[[noreturn]] void report_no_memory();
+
 // The run-time error report for an error number of the operating system.
 [[noreturn]] void report_system(Statement statement, const Unit& unit, int error);
 
