@@ -331,8 +331,10 @@ void Unit::write_out(const char* data, std::size_t size, Statement statement) {
 
 // ---------------------------------------------------------------- report, stop
 
-void report(Statement statement, const Unit& unit, std::string_view message,
-            bool system_error) {
+namespace {
+
+[[noreturn]] void report_on(Statement statement, std::string_view unit, std::string_view message,
+                            bool system_error) {
   Unit::file().close_quietly();
   // Built in place, without allocating: the report also ends a run that has
   // no memory left.
@@ -348,15 +350,24 @@ void report(Statement statement, const Unit& unit, std::string_view message,
   add("\n? ");
   add(statement_name(statement));
   add("(UNIT=");
-  add(unit.name());
+  add(unit.substr(0, 16));
   add(",...\n");
   write_all(STDERR_FILENO, text, n);
   std::exit(255);
 }
 
+}  // namespace
+
+void report(Statement statement, const Unit& unit, std::string_view message,
+            bool system_error) {
+  report_on(statement, unit.name(), message, system_error);
+}
+
 void report_no_memory() {
-  const Unit& unit = current_unit != nullptr ? *current_unit : Unit::console();
-  report(current_statement, unit, kNoMemoryMessage);
+  // Before any request the run is at its first write, the welcome text; the
+  // console is not made here, since making it takes memory.
+  report_on(current_statement, current_unit != nullptr ? current_unit->name() : "*",
+            kNoMemoryMessage, false);
 }
 
 void report_system(Statement statement, const Unit& unit, int error) {
