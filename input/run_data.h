@@ -37,22 +37,24 @@ struct RunData {
   // reconstruction is read; it is left uninitialised, so pages beyond the
   // rows a file fills are never touched.
   std::unique_ptr<float[]> band_sst;
-  std::int32_t rows_width = -1;  // the n_band that band_sst was allocated for
+  std::size_t rows_room = 0;  // values band_sst has room for
   std::int32_t first_year = 0;
   std::int32_t last_year = 0;
   std::int32_t n_years = 0;
 
-  // Allocates band_sst for max_years rows of n_band values, unless it is
-  // already as wide. Throws std::bad_alloc when the memory cannot be had.
+  // Allocates band_sst for max_years rows of n_band values, unless it has
+  // room for them already (a run allocates it once; runs one after another
+  // in one process keep the largest). Throws std::bad_alloc when the memory
+  // cannot be had.
   void allocate_rows() {
-    if (rows_width == n_band && band_sst != nullptr) return;
-    band_sst.reset();
-    rows_width = -1;
     // One value at least, so that a band without points still has an address.
     const std::size_t values =
         std::max<std::size_t>(std::size_t{max_years} * static_cast<std::size_t>(n_band), 1);
+    if (band_sst != nullptr && rows_room >= values) return;
+    band_sst.reset();
+    rows_room = 0;
     band_sst.reset(new float[values]);
-    rows_width = n_band;
+    rows_room = values;
   }
 
   // The band's values of year record y (from 1).

@@ -133,7 +133,9 @@ BlocksEnd read_year_blocks(int fd, std::uint64_t start, const YearFields& fields
     return BlocksEnd::kFailed;
   }
   const auto size = static_cast<std::uint64_t>(st.st_size);
-  block_bytes = std::max<std::size_t>(block_bytes, 1);
+  // A file smaller than a block is one block, with buffers of its own size.
+  block_bytes = static_cast<std::size_t>(std::clamp<std::uint64_t>(
+      block_bytes, 1, std::max<std::uint64_t>(size > start ? size - start : 0, 1)));
   // The last block runs to the end of the file, wherever that is by then.
   const std::uint64_t n_blocks = size > start ? (size - start + block_bytes - 1) / block_bytes : 1;
   auto from = [&](std::uint64_t b) { return start + b * block_bytes; };

@@ -41,6 +41,15 @@ std::string_view trim_blanks(std::string_view s) {
 Statement current_statement = Statement::kWrite;
 const Unit* current_unit = nullptr;
 
+// Where the report and the stop write, and how they end the run.
+int error_fd = STDERR_FILENO;
+void (*end_run)(int status) = nullptr;
+
+[[noreturn]] void end(int status) {
+  if (end_run != nullptr) end_run(status);
+  std::exit(status);
+}
+
 void begin(Statement statement, const Unit* unit) {
   current_statement = statement;
   current_unit = unit;
@@ -254,6 +263,23 @@ void Unit::close_quietly() {
   reader_.detach();
 }
 
+void Unit::restart() {
+  close_quietly();
+  line_.clear();
+  length_ = 0;
+  handed_ = 0;
+  pending_.clear();
+  written_ = false;
+  regular_ = false;
+  reader_.detach();
+  if (in_fd_ >= 0) reader_.attach(in_fd_);
+}
+
+void end_runs_with(int fd, void (*end)(int status)) {
+  error_fd = end != nullptr ? fd : STDERR_FILENO;
+  end_run = end;
+}
+
 bool Unit::next_line(std::string_view& line) {
   begin(Statement::kRead, this);
   switch (reader_.next(line)) {
@@ -352,8 +378,8 @@ namespace {
   add("(UNIT=");
   add(unit.substr(0, 16));
   add(",...\n");
-  write_all(STDERR_FILENO, text, n);
-  std::exit(255);
+  write_all(error_fd, text, n);
+  end(255);
 }
 
 }  // namespace
@@ -378,10 +404,10 @@ void stop(std::string_view text) {
   if (text.size() > 1 || (text.size() == 1 && text[0] != ' ')) {
     std::string line(text);
     line += '\n';
-    write_all(STDERR_FILENO, line.data(), line.size());
+    write_all(error_fd, line.data(), line.size());
   }
   Unit::file().close();
-  std::exit(0);
+  end(0);
 }
 
 }  // namespace brix::records
