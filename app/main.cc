@@ -2,12 +2,20 @@
 // reconstruction, year by year, with smoothed series. Takes no options: the
 // whole analysis comes from the console dialogue and the two input files.
 #include <csignal>
+#include <new>
 
 #include "app/run.h"
+#include "records/unit.h"
 
 int main() {
   // A closed or broken standard output must end the run through the error
   // report, with the output files completed, rather than by a signal.
   std::signal(SIGPIPE, SIG_IGN);
-  brix::app::run();
+  // Memory that cannot be had, wherever on the calling thread (the workers
+  // carry their failures back to it), ends the run with the report.
+  try {
+    brix::app::run();
+  } catch (const std::bad_alloc&) {
+    brix::records::report_no_memory();
+  }
 }

@@ -21,8 +21,9 @@ using records::Outcome;
 using records::Target;
 using records::Unit;
 
-// Program-wide data: static storage, zeroed, alive for the whole run; pages
-// of sst that a small input never touches cost nothing.
+// Program-wide data: static storage, zeroed, alive for the whole run. The
+// band's rows are allocated once the coordinates are read, for the band's
+// own points.
 input::RunData data;
 stats::YearlySeries yearly;
 stats::RecordMeans means;
@@ -30,30 +31,39 @@ stats::SmoothedSeries smoothed;
 float convection_threshold = 0.0f;
 std::int32_t spline_period = 0;
 
-const Format kWelcome(
-    "(/1x,'|== Welcome to the Sector_Mean_Series program ==|'"
-    "/1x,'It allows you to extract a rectangular sub-domain'"
-    "/1x,'of recon data produced by QMV as long as it does'"
-    "/1x,'not cross the dateline (to be fixed!). Extracted'"
-    "/1x,'data are then averaged and smoothed for analysis'"
-    "/1x,'and the standard deviations and standard errors'"
-    "/1x,'of the mean for each year are calculated. Running'"
-    "/1x,'this program requires the XY coordinate file used'"
-    "/1x,'by QMV and the recon data file produced by QMV.')");
-const Format kAskCoordinates("(/1x,'Enter file name for XY coordinates',t45,'==> ',$)");
-const Format kCoordinatesOpened("(/1x,'XY coordinates file opened: ',a)");
-const Format kAskOrder(
-    "(/1x,'Read the coordinates in lat/lon order (1)'"
-    "/1x,'Read the coordinates in lon/lat order (2)',t45,'==> ',$)");
-const Format kAskDateline("(/1x,'Longitude cross the dateline? y/n',t45,'==> ',$)");
-const Format kReadingRecon("(/1x,'Okay, read in the recon data now.')");
-const Format kAskRecon("(/1x,'Input SST recon data file name',t45,'==> ',$)");
-const Format kReconOpened("(/1x,'Recon data file opened: ',a)");
-const Format kAskThreshold("(/1x,'Enter the deep convection threshold',t45,'==> ',$)");
-const Format kThresholdUsed("(/1x,'Deep convection threshold used: ',f5.0)");
-const Format kAskSmoothing("(/1x,'Enter the ELI spline smoothing?',t45,'==> ',$)");
-const Format kBlankLine("(' ')");
-const Format kText("(a)");
+// The dialogue's formats, made at the first use rather than before main: a
+// run without memory for them ends with the report like any other.
+struct Texts {
+  const Format kWelcome{
+      "(/1x,'|== Welcome to the Sector_Mean_Series program ==|'"
+      "/1x,'It allows you to extract a rectangular sub-domain'"
+      "/1x,'of recon data produced by QMV as long as it does'"
+      "/1x,'not cross the dateline (to be fixed!). Extracted'"
+      "/1x,'data are then averaged and smoothed for analysis'"
+      "/1x,'and the standard deviations and standard errors'"
+      "/1x,'of the mean for each year are calculated. Running'"
+      "/1x,'this program requires the XY coordinate file used'"
+      "/1x,'by QMV and the recon data file produced by QMV.')"};
+  const Format kAskCoordinates{"(/1x,'Enter file name for XY coordinates',t45,'==> ',$)"};
+  const Format kCoordinatesOpened{"(/1x,'XY coordinates file opened: ',a)"};
+  const Format kAskOrder{
+      "(/1x,'Read the coordinates in lat/lon order (1)'"
+      "/1x,'Read the coordinates in lon/lat order (2)',t45,'==> ',$)"};
+  const Format kAskDateline{"(/1x,'Longitude cross the dateline? y/n',t45,'==> ',$)"};
+  const Format kReadingRecon{"(/1x,'Okay, read in the recon data now.')"};
+  const Format kAskRecon{"(/1x,'Input SST recon data file name',t45,'==> ',$)"};
+  const Format kReconOpened{"(/1x,'Recon data file opened: ',a)"};
+  const Format kAskThreshold{"(/1x,'Enter the deep convection threshold',t45,'==> ',$)"};
+  const Format kThresholdUsed{"(/1x,'Deep convection threshold used: ',f5.0)"};
+  const Format kAskSmoothing{"(/1x,'Enter the ELI spline smoothing?',t45,'==> ',$)"};
+  const Format kBlankLine{"(' ')"};
+  const Format kText{"(a)"};
+};
+
+const Texts& texts() {
+  static const Texts t;
+  return t;
+}
 
 constexpr const char* kYearlyTable = "Brix_ELI_5N-5S.txt";
 constexpr const char* kSmoothedTable = "Brix_ELI_5N-5S_Spline.txt";
@@ -66,7 +76,8 @@ void open_input(const Format& question, const Format& echo) {
   for (;;) {
     data.file_name.blank();
     records::write(console, question);
-    records::read(console, kText, {Target::text(data.file_name, &typed)}, Handles::kNeither);
+    records::read(console, texts().kText, {Target::text(data.file_name, &typed)},
+                  Handles::kNeither);
     if (Unit::file().open_old(typed)) break;
   }
   records::write(console, echo, {data.file_name});
@@ -90,17 +101,18 @@ void ask_number(const Format& question, Target target, Accept accept) {
 }  // namespace
 
 void run() {
+  const Texts& t = texts();
   Unit& console = Unit::console();
   Unit& unit10 = Unit::file();
 
   // 1. Welcome.
-  records::write(console, kWelcome);
+  records::write(console, t.kWelcome);
 
   // 2. Coordinate file name.
-  open_input(kAskCoordinates, kCoordinatesOpened);
+  open_input(t.kAskCoordinates, t.kCoordinatesOpened);
 
   // 3. Coordinate order.
-  ask_number(kAskOrder, Target::integer(data.coord_order),
+  ask_number(t.kAskOrder, Target::integer(data.coord_order),
              [] { return data.coord_order == 1 || data.coord_order == 2; });
 
   // 4. Coordinates.
@@ -108,15 +120,15 @@ void run() {
 
   // 5. Dateline.
   data.dateline_answer.blank();
-  records::write(console, kAskDateline);
-  records::read(console, kText, {Target::text(data.dateline_answer)}, Handles::kNeither);
+  records::write(console, t.kAskDateline);
+  records::read(console, t.kText, {Target::text(data.dateline_answer)}, Handles::kNeither);
   if (data.dateline_answer.chars[0] == 'y') input::shift_dateline(data);
 
   // 6. Notice.
-  records::write(console, kReadingRecon);
+  records::write(console, t.kReadingRecon);
 
   // 7. Reconstruction file name.
-  open_input(kAskRecon, kReconOpened);
+  open_input(t.kAskRecon, t.kReconOpened);
 
   // 8. Reconstruction data.
   input::read_reconstruction(unit10, console, data);
@@ -126,8 +138,8 @@ void run() {
 
   // 10. Threshold.
   convection_threshold = 0.0f;
-  ask_number(kAskThreshold, Target::real(convection_threshold), [] { return true; });
-  records::write(console, kThresholdUsed, {convection_threshold});
+  ask_number(t.kAskThreshold, Target::real(convection_threshold), [] { return true; });
+  records::write(console, t.kThresholdUsed, {convection_threshold});
 
   // 11. Yearly statistics and the yearly table.
   stats::yearly_statistics(unit10, data, convection_threshold, yearly, input::worker_threads());
@@ -140,7 +152,7 @@ void run() {
   unit10.open_unknown(kSmoothedTable);
   stats::smoothed_heading(unit10);
   spline_period = 0;
-  ask_number(kAskSmoothing, Target::integer(spline_period), [] { return spline_period >= 5; });
+  ask_number(t.kAskSmoothing, Target::integer(spline_period), [] { return spline_period >= 5; });
 
   // 14. Smoothing and the smoothed table.
   stats::smooth_and_tabulate(unit10, yearly, means, data.n_years, data.first_year,
@@ -148,7 +160,7 @@ void run() {
   unit10.close();
 
   // 15. Closing line and stop.
-  records::write(console, kBlankLine);
+  records::write(console, t.kBlankLine);
   records::stop(" End Brix_ELI");
 }
 

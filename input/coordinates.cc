@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "input/reconstruction.h"
 #include "records/freeform.h"
 
 namespace brix::input {
@@ -32,6 +33,10 @@ void read_coordinates(records::Unit& file, records::Unit& console, RunData& data
     data.grid_lat[p] = data.coord_order == 1 ? first : second;
     data.grid_lon[p] = data.coord_order == 1 ? second : first;
   }
+  // The band is known from the latitudes alone: its rows are allocated now,
+  // while the coordinate file's reading is the request in progress, before
+  // any reconstruction is opened.
+  find_band(data);
   records::write(console, kCount, {data.n_points});
   file.close();
 }

@@ -84,6 +84,15 @@ class Slots : public RecordSink {
 
 }  // namespace
 
+void find_band(RunData& data) {
+  data.n_band = 0;
+  for (int p = 1; p <= data.n_points; ++p) {
+    keep[p - 1] = in_band(data.grid_lat[p - 1]) ? 1 : 0;
+    if (keep[p - 1] != 0) data.band_points[data.n_band++] = p;
+  }
+  data.allocate_rows();
+}
+
 int worker_threads() {
   if (const char* text = std::getenv("BRIX_THREADS")) {
     char* end = nullptr;
@@ -108,11 +117,7 @@ void read_reconstruction(records::Unit& file, records::Unit& console, RunData& d
   static const Format kHeader("(a)");
   static const Format kEcho("(/1x,'Recon data read in: ',3i6)");
 
-  data.n_band = 0;
-  for (int p = 1; p <= data.n_points; ++p) {
-    keep[p - 1] = in_band(data.grid_lat[p - 1]) ? 1 : 0;
-    if (keep[p - 1] != 0) data.band_points[data.n_band++] = p;
-  }
+  find_band(data);
   const YearFields fields{data.n_points, keep, data.n_band};
 
   records::TextField<80> recon_header;

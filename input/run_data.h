@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
+#include <memory>
 
 #include "records/request.h"
 
@@ -30,19 +32,37 @@ struct RunData {
   std::int32_t n_band = 0;
   std::int32_t band_points[max_points];
   // The band's values, one row of n_band values per year record, the rows one
-  // after another: the yearly scan reads memory in order. Pages beyond the
+  // after another: the yearly scan reads memory in order. Room for max_years
+  // rows is allocated once the band is known (allocate_rows), before the
+  // reconstruction is read; it is left uninitialised, so pages beyond the
   // rows a file fills are never touched.
-  float band_sst[std::size_t{max_points} * max_years];
+  std::unique_ptr<float[]> band_sst;
+  std::size_t rows_room = 0;  // values band_sst has room for
   std::int32_t first_year = 0;
   std::int32_t last_year = 0;
   std::int32_t n_years = 0;
 
+  // Allocates band_sst for max_years rows of n_band values, unless it has
+  // room for them already (a run allocates it once; runs one after another
+  // in one process keep the largest). Throws std::bad_alloc when the memory
+  // cannot be had.
+  void allocate_rows() {
+    // One value at least, so that a band without points still has an address.
+    const std::size_t values =
+        std::max<std::size_t>(std::size_t{max_years} * static_cast<std::size_t>(n_band), 1);
+    if (band_sst != nullptr && rows_room >= values) return;
+    band_sst.reset();
+    rows_room = 0;
+    band_sst.reset(new float[values]);
+    rows_room = values;
+  }
+
   // The band's values of year record y (from 1).
   float* band_row(int y) {
-    return band_sst + static_cast<std::size_t>(y - 1) * static_cast<std::size_t>(n_band);
+    return band_sst.get() + static_cast<std::size_t>(y - 1) * static_cast<std::size_t>(n_band);
   }
   const float* band_row(int y) const {
-    return band_sst + static_cast<std::size_t>(y - 1) * static_cast<std::size_t>(n_band);
+    return band_sst.get() + static_cast<std::size_t>(y - 1) * static_cast<std::size_t>(n_band);
   }
 };
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 
@@ -132,7 +133,9 @@ BlocksEnd read_year_blocks(int fd, std::uint64_t start, const YearFields& fields
     return BlocksEnd::kFailed;
   }
   const auto size = static_cast<std::uint64_t>(st.st_size);
-  block_bytes = std::max<std::size_t>(block_bytes, 1);
+  // A file smaller than a block is one block, with buffers of its own size.
+  block_bytes = static_cast<std::size_t>(std::clamp<std::uint64_t>(
+      block_bytes, 1, std::max<std::uint64_t>(size > start ? size - start : 0, 1)));
   // The last block runs to the end of the file, wherever that is by then.
   const std::uint64_t n_blocks = size > start ? (size - start + block_bytes - 1) / block_bytes : 1;
   auto from = [&](std::uint64_t b) { return start + b * block_bytes; };
@@ -163,6 +166,7 @@ BlocksEnd read_year_blocks(int fd, std::uint64_t start, const YearFields& fields
   std::uint64_t next = 0;       // the next block to convert
   std::uint64_t committed = 0;  // blocks handed to the sink
   bool stop = false;
+  bool no_memory = false;  // a helper could not grow its buffers
   auto convert = [&](YearLines& with, std::uint64_t b) {
     Slot& slot = slots[b % window];
     slot.converted = with.convert(from(b), to(b), b > 0, slot.rows.get(), room);
@@ -176,13 +180,40 @@ BlocksEnd read_year_blocks(int fd, std::uint64_t start, const YearFields& fields
       if (stop || next >= n_blocks) return;
       const std::uint64_t b = next++;
       lock.unlock();
-      convert(lines[static_cast<std::size_t>(t)], b);
+      bool failed = false;
+      try {
+        convert(lines[static_cast<std::size_t>(t)], b);
+      } catch (const std::bad_alloc&) {
+        failed = true;  // carried to the calling thread, which reports it
+      }
       lock.lock();
+      if (failed) {
+        no_memory = stop = true;
+        changed.notify_all();
+        return;
+      }
       slots[b % window].ready = true;
       changed.notify_all();
     }
   };
+  // The helpers are stopped and joined however the calling thread leaves,
+  // also by an exception of its own.
   std::vector<std::thread> helpers;
+  helpers.reserve(static_cast<std::size_t>(threads));
+  struct Join {
+    std::mutex& mutex;
+    std::condition_variable& changed;
+    bool& stop;
+    std::vector<std::thread>& helpers;
+    ~Join() {
+      {
+        std::lock_guard lock(mutex);
+        stop = true;
+      }
+      changed.notify_all();
+      for (std::thread& helper : helpers) helper.join();
+    }
+  } join{mutex, changed, stop, helpers};
   for (int t = 1; t < threads; ++t) {
     try {
       helpers.emplace_back(help, t);
@@ -195,7 +226,7 @@ BlocksEnd read_year_blocks(int fd, std::uint64_t start, const YearFields& fields
   // itself while the next one to hand on is not ready.
   BlocksEnd end = BlocksEnd::kEndOfFile;
   std::unique_lock lock(mutex);
-  while (committed < n_blocks && end == BlocksEnd::kEndOfFile) {
+  while (committed < n_blocks && end == BlocksEnd::kEndOfFile && !no_memory) {
     Slot& slot = slots[committed % window];
     if (slot.ready) {
       const std::uint64_t b = committed;
@@ -228,10 +259,9 @@ BlocksEnd read_year_blocks(int fd, std::uint64_t start, const YearFields& fields
       changed.wait(lock);
     }
   }
-  stop = true;
-  changed.notify_all();
+  const bool failed = no_memory;
   lock.unlock();
-  for (std::thread& helper : helpers) helper.join();
+  if (failed) throw std::bad_alloc();
   return end;
 }
 

@@ -9,6 +9,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <fstream>
 #include <limits>
@@ -101,6 +102,7 @@ TEST(SplineDeathTest, TooLongStopsTheRun) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
+  std::remove(path.c_str());
   EXPECT_EQ(text.str(),
             "\n *** series too long for spline subroutine ***\n"
             "  *** enlarge mxy parameter in subroutine ***\n\n");

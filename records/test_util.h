@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iomanip>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,18 +20,62 @@
 
 namespace brix::records::testing {
 
-// A temporary file, removed with the object.
+// The temporary files a process made and has not removed yet, removed when
+// it exits: a death test's child ends by exit() before the destructors of
+// its files run. Each file belongs to the process that made it, so a forked
+// child leaves its parent's files alone.
+class TempFiles {
+ public:
+  static void add(const std::string& path) {
+    // The list is made before the handler is registered, so that it is
+    // destroyed after the handler has run.
+    list();
+    static const bool registered = (std::atexit(remove_left), true);
+    (void)registered;
+    std::lock_guard lock(mutex());
+    list().push_back({::getpid(), path});
+  }
+  static void remove(const std::string& path) {
+    ::unlink(path.c_str());
+    std::lock_guard lock(mutex());
+    std::erase_if(list(), [&](const Made& m) { return m.path == path; });
+  }
+
+ private:
+  struct Made {
+    pid_t pid;
+    std::string path;
+  };
+  static std::vector<Made>& list() {
+    static std::vector<Made> made;
+    return made;
+  }
+  static std::mutex& mutex() {
+    static std::mutex m;
+    return m;
+  }
+  static void remove_left() {
+    for (const Made& m : list())
+      if (m.pid == ::getpid()) ::unlink(m.path.c_str());
+  }
+};
+
+// A temporary file, removed with the object, or at the exit of the process
+// that made it.
 class TempFile {
  public:
   explicit TempFile(const std::string& content = "") {
     char name[] = "/tmp/brix_test_XXXXXX";
     int fd = ::mkstemp(name);
     path_ = name;
+    if (fd >= 0) TempFiles::add(path_);
     if (fd < 0 || ::write(fd, content.data(), content.size()) != ssize_t(content.size()))
       std::abort();
     ::close(fd);
   }
-  ~TempFile() { ::unlink(path_.c_str()); }
+  ~TempFile() { TempFiles::remove(path_); }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
   const std::string& path() const { return path_; }
   std::string read() const { return (std::ostringstream() << std::ifstream(path_).rdbuf()).str(); }
 

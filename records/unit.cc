@@ -35,6 +35,26 @@ std::string_view trim_blanks(std::string_view s) {
   return s;
 }
 
+// The request the run is at: the statement and unit of the last line that a
+// read took, a write placed, or the last opening or closing. The report for
+// a failure that is not a request's own (no memory) names it.
+Statement current_statement = Statement::kWrite;
+const Unit* current_unit = nullptr;
+
+// Where the report and the stop write, and how they end the run.
+int error_fd = STDERR_FILENO;
+void (*end_run)(int status) = nullptr;
+
+[[noreturn]] void end(int status) {
+  if (end_run != nullptr) end_run(status);
+  std::exit(status);
+}
+
+void begin(Statement statement, const Unit* unit) {
+  current_statement = statement;
+  current_unit = unit;
+}
+
 const char* statement_name(Statement s) {
   switch (s) {
     case Statement::kRead: return "READ";
@@ -163,9 +183,13 @@ Unit::Unit(std::string name, int in_fd, int out_fd, bool immediate)
   if (in_fd_ >= 0) reader_.attach(in_fd_);
 }
 
-Unit::~Unit() { close_quietly(); }
+Unit::~Unit() {
+  close_quietly();
+  if (current_unit == this) current_unit = nullptr;
+}
 
 bool Unit::open_old(std::string_view name) {
+  begin(Statement::kOpen, this);
   name = trim_blanks(name);
   if (name.empty() || name.find('\0') != std::string_view::npos) return false;
   if (fd_ >= 0) close();
@@ -195,6 +219,7 @@ bool Unit::regular_input(int& fd, std::uint64_t& offset) const {
 
 void Unit::open_unknown(std::string_view name) {
   if (fd_ >= 0) close();
+  begin(Statement::kOpen, this);
   std::string path(trim_blanks(name));
   int fd = path.find('\0') == std::string::npos
                ? ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0664)
@@ -212,6 +237,7 @@ void Unit::open_unknown(std::string_view name) {
 
 void Unit::close() {
   if (fd_ < 0) return;
+  begin(Statement::kClose, this);
   if (out_fd_ >= 0) {
     if (length_ > 0 || handed_ > 0) end_line();  // a line left open by "$"
     flush(Statement::kWrite);
@@ -237,7 +263,25 @@ void Unit::close_quietly() {
   reader_.detach();
 }
 
+void Unit::restart() {
+  close_quietly();
+  line_.clear();
+  length_ = 0;
+  handed_ = 0;
+  pending_.clear();
+  written_ = false;
+  regular_ = false;
+  reader_.detach();
+  if (in_fd_ >= 0) reader_.attach(in_fd_);
+}
+
+void end_runs_with(int fd, void (*end)(int status)) {
+  error_fd = end != nullptr ? fd : STDERR_FILENO;
+  end_run = end;
+}
+
 bool Unit::next_line(std::string_view& line) {
+  begin(Statement::kRead, this);
   switch (reader_.next(line)) {
     case LineReader::Status::kLine: return true;
     case LineReader::Status::kEnd: return false;
@@ -249,6 +293,7 @@ bool Unit::next_line(std::string_view& line) {
 // ---------------------------------------------------------------- lines out
 
 char* Unit::place(int column, int width) {
+  begin(Statement::kWrite, this);
   std::size_t from = static_cast<std::size_t>(column - 1);
   std::size_t to = from + static_cast<std::size_t>(width);
   if (line_.size() < to) line_.resize(to, ' ');
@@ -312,20 +357,43 @@ void Unit::write_out(const char* data, std::size_t size, Statement statement) {
 
 // ---------------------------------------------------------------- report, stop
 
+namespace {
+
+[[noreturn]] void report_on(Statement statement, std::string_view unit, std::string_view message,
+                            bool system_error) {
+  Unit::file().close_quietly();
+  // Built in place, without allocating: the report also ends a run that has
+  // no memory left.
+  char text[512];
+  std::size_t n = 0;
+  auto add = [&](std::string_view part) {
+    part = part.substr(0, sizeof text - n);
+    std::memcpy(text + n, part.data(), part.size());
+    n += part.size();
+  };
+  add(system_error ? "? System Error:\n? " : "? Run-Time Error:\n? ");
+  add(message.substr(0, 256));
+  add("\n? ");
+  add(statement_name(statement));
+  add("(UNIT=");
+  add(unit.substr(0, 16));
+  add(",...\n");
+  write_all(error_fd, text, n);
+  end(255);
+}
+
+}  // namespace
+
 void report(Statement statement, const Unit& unit, std::string_view message,
             bool system_error) {
-  Unit::file().close_quietly();
-  std::string text = "? ";
-  text += system_error ? "System Error:" : "Run-Time Error:";
-  text += "\n? ";
-  text += message;
-  text += "\n? ";
-  text += statement_name(statement);
-  text += "(UNIT=";
-  text += unit.name();
-  text += ",...\n";
-  write_all(STDERR_FILENO, text.data(), text.size());
-  std::exit(255);
+  report_on(statement, unit.name(), message, system_error);
+}
+
+void report_no_memory() {
+  // Before any request the run is at its first write, the welcome text; the
+  // console is not made here, since making it takes memory.
+  report_on(current_statement, current_unit != nullptr ? current_unit->name() : "*",
+            kNoMemoryMessage, false);
 }
 
 void report_system(Statement statement, const Unit& unit, int error) {
@@ -336,10 +404,10 @@ void stop(std::string_view text) {
   if (text.size() > 1 || (text.size() == 1 && text[0] != ' ')) {
     std::string line(text);
     line += '\n';
-    write_all(STDERR_FILENO, line.data(), line.size());
+    write_all(error_fd, line.data(), line.size());
   }
   Unit::file().close();
-  std::exit(0);
+  end(0);
 }
 
 }  // namespace brix::records

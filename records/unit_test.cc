@@ -1,5 +1,6 @@
 #include "records/unit.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <functional>
@@ -70,6 +71,51 @@ TEST(UnitDeathTest, ReportAndStop) {
   for (const auto& [text, err] : {std::pair{" End Brix_ELI", " End Brix_ELI\n"}, {" ", ""},
                                   {"", ""}, {"x", "x\n"}})
     EXPECT_EXIT(stop(text), ::testing::ExitedWithCode(0), ::testing::Eq(std::string(err))) << text;
+}
+
+}  // namespace brix::records::testing
+
+namespace brix::records::testing {
+
+// Runs one after another in one process: the report and the stop hand their
+// text and status to the handler, and a restarted unit starts clean.
+TEST(UnitTest, RunsInOneProcess) {
+  struct Ended {
+    int status;
+  };
+  TempFile errors, table, input("first\nsecond\n");
+  const int err_fd = ::open(errors.path().c_str(), O_WRONLY);
+  end_runs_with(err_fd, [](int status) { throw Ended{status}; });
+  Unit& f = Unit::file();
+  auto ended = [](const std::function<void()>& run) {
+    try {
+      run();
+    } catch (const Ended& e) {
+      return e.status;
+    }
+    return -1;
+  };
+  f.open_unknown(table.path());
+  write(f, Format("('kept')"));
+  f.put(1, "unfinished");  // a write request stopped within its line
+  EXPECT_EQ(ended([] { report_no_memory(); }), 255);
+  EXPECT_EQ(table.read(), "kept\n") << "the table is complete up to its last finished line";
+  f.restart();
+  f.open_unknown(table.path());
+  write(f, Format("('new')"));
+  EXPECT_EQ(ended([] { stop(" End Brix_ELI"); }), 0);
+  EXPECT_EQ(table.read(), "new\n") << "nothing of the unfinished line";
+  EXPECT_EQ(errors.read(),
+            "? Run-Time Error:\n? Buffer allocation failed\n? WRITE(UNIT=10,...\n End Brix_ELI\n");
+
+  Unit in("*", -1, -1, true);
+  ASSERT_TRUE(in.open_old(input.path()));
+  std::string_view line;
+  ASSERT_TRUE(in.next_line(line) && line == "first");
+  in.restart();
+  EXPECT_FALSE(in.next_line(line)) << "the file was closed by the restart";
+  end_runs_with(-1, nullptr);
+  ::close(err_fd);
 }
 
 }  // namespace brix::records::testing

@@ -79,6 +79,15 @@ void yearly_statistics(records::Unit& table, const input::RunData& data, float c
   auto start = [&](int w) { return 1 + static_cast<int>(long{data.n_years} * w / workers); };
   std::vector<WarmPoints> spaces(static_cast<std::size_t>(workers - 1));
   std::vector<std::thread> helpers;
+  helpers.reserve(spaces.size());
+  // Joined however this function is left: a thread that cannot be allocated
+  // for throws std::bad_alloc while others already run.
+  struct Join {
+    std::vector<std::thread>& helpers;
+    ~Join() {
+      for (std::thread& helper : helpers) helper.join();
+    }
+  } join{helpers};
   int started = 1;  // workers going: the calling thread and each helper started
   for (; started < workers; ++started) {
     try {
@@ -91,6 +100,7 @@ void yearly_statistics(records::Unit& table, const input::RunData& data, float c
   figure_years(data, convection_threshold, 1, start(1), warm);
   figure_years(data, convection_threshold, start(started), start(workers), warm);
   for (std::thread& helper : helpers) helper.join();
+  helpers.clear();
 
   for (int y = 1; y <= data.n_years; ++y) {
     const YearFigures& f = figures[y - 1];

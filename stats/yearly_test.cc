@@ -16,6 +16,7 @@ namespace {
 std::string run(float threshold, int threads, YearlySeries& series) {
   static input::RunData data;
   data.n_points = data.n_band = 3000;
+  data.allocate_rows();
   data.n_years = 100;
   data.first_year = 1;
   unsigned state = 12345;

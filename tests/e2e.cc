@@ -62,11 +62,12 @@ Result Sandbox::run(const std::string& input, const Streams& streams) const {
   std::signal(SIGPIPE, SIG_IGN);  // feeding a program that has ended fails with EPIPE
   const bool piped_out = streams.out == Streams::Out::kPipe;
   const bool drop = streams.as_nobody && ::geteuid() == 0;
-  std::string program = BRIX_ELI_PATH, out = dir_ + "/.stdout", err = dir_ + "/.stderr";
+  const std::string built = streams.program.empty() ? BRIX_ELI_PATH : streams.program;
+  std::string program = built, out = dir_ + "/.stdout", err = dir_ + "/.stderr";
   if (drop) {
     // The build folder may lie where the unprivileged user cannot enter.
     program = dir_ + "/.brix_eli";
-    std::filesystem::copy_file(BRIX_ELI_PATH, program,
+    std::filesystem::copy_file(built, program,
                                std::filesystem::copy_options::overwrite_existing);
     ::chmod(program.c_str(), 0755);
   }

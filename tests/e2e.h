@@ -31,6 +31,9 @@ struct Streams {
   // 126 and the error stream says why.
   bool as_nobody = false;
   bool no_threads = false;  // RLIMIT_NPROC 1: no thread can start (root is exempt)
+  // When not empty, the program run instead of brix_eli (a build of it with
+  // something added, such as failing allocations).
+  std::string program;
 };
 
 class Sandbox {
