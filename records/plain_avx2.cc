@@ -76,7 +76,6 @@ __attribute__((target("avx2"))) int read_six_avx2(const char* p, std::size_t rea
   const __m256i shuffle0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(kTables.digits[0]));
   const __m256i shuffle1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(kTables.digits[1]));
   const __m256i shuffle2 = _mm256_load_si256(reinterpret_cast<const __m256i*>(kTables.digits[2]));
-  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
   const __m256i bits = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
   float* to = out;  // a local copy: through the reference every store would wait for the last
   int k = 0;
@@ -98,9 +97,14 @@ __attribute__((target("avx2"))) int read_six_avx2(const char* p, std::size_t rea
       break;
     // A field of that form always reads: the fields that are not kept need
     // nothing more.
-    std::uint64_t flags = 0;
-    std::memcpy(&flags, keep + k, k + 8 <= n ? 8 : 6);
-    const __m128i flag_bytes = _mm_cvtsi64_si128(static_cast<long long>(flags));
+    __m128i flag_bytes;
+    if (k + 8 <= n) {  // eight flags are readable: one load (a copy of six would stall it)
+      flag_bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(keep + k));
+    } else {
+      std::uint64_t flags = 0;
+      std::memcpy(&flags, keep + k, 6);
+      flag_bytes = _mm_cvtsi64_si128(static_cast<long long>(flags));
+    }
     const unsigned kept =
         ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(flag_bytes, _mm_setzero_si128()))) &
         0x3Fu;
@@ -135,9 +139,19 @@ __attribute__((target("avx2"))) int read_six_avx2(const char* p, std::size_t rea
     const int count = __builtin_popcount(kept);
     const __m256i order = _mm256_cvtepu8_epi32(
         _mm_cvtsi64_si128(static_cast<long long>(kTables.packed[kept])));
-    _mm256_maskstore_ps(to, _mm256_cmpgt_epi32(_mm256_set1_epi32(count), lanes),
-                        _mm256_permutevar8x32_ps(value, order));
-    to += count;
+    const __m256 packed = _mm256_permutevar8x32_ps(value, order);
+    __m128 part = _mm256_castps256_ps128(packed);
+    if (count >= 4) {
+      _mm_storeu_ps(to, part);
+      part = _mm256_extractf128_ps(packed, 1);
+      to += 4;
+    }
+    if (count & 2) {
+      _mm_storel_pi(reinterpret_cast<__m64*>(to), part);
+      part = _mm_movehl_ps(part, part);
+      to += 2;
+    }
+    if (count & 1) _mm_store_ss(to++, part);
   }
   out = to;
   return k;
