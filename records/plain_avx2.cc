@@ -76,7 +76,6 @@ __attribute__((target("avx2"))) int read_six_avx2(const char* p, std::size_t rea
   const __m256i shuffle0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(kTables.digits[0]));
   const __m256i shuffle1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(kTables.digits[1]));
   const __m256i shuffle2 = _mm256_load_si256(reinterpret_cast<const __m256i*>(kTables.digits[2]));
-  const __m256i bits = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
   float* to = out;  // a local copy: through the reference every store would wait for the last
   int k = 0;
   for (; k + 6 <= n && readable >= 64; k += 6, p += 60, readable -= 60) {
@@ -125,12 +124,15 @@ __attribute__((target("avx2"))) int read_six_avx2(const char* p, std::size_t rea
     if ((static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(large))) & kept) != 0)
       break;
     __m256 value = _mm256_div_ps(_mm256_cvtepi32_ps(m), _mm256_set1_ps(1000.0f));
-    unsigned negative = 0;
-    for (int i = 0; i < 6; ++i)
-      negative |= unsigned{(minus_columns >> (10 * i) & 0x3F) != 0} << i;
+    // A minus among a field's integer columns makes bit 6 of the field (its
+    // point column) carry; each such bit is shifted to bit 31 of its lane.
+    const std::uint64_t negative =
+        ((minus_columns & six_columns::kInteger) + six_columns::kInteger) & six_columns::kPoint;
+    const auto low_half = static_cast<int>(negative), high_half = static_cast<int>(negative >> 32);
     const __m256i sign = _mm256_and_si256(
-        _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(static_cast<int>(negative)), bits),
-                           bits),
+        _mm256_sllv_epi32(_mm256_setr_epi32(low_half, low_half, low_half, high_half, high_half,
+                                            high_half, 0, 0),
+                          _mm256_setr_epi32(25, 15, 5, 27, 17, 7, 0, 0)),
         _mm256_set1_epi32(INT32_MIN));
     value = _mm256_xor_ps(value, _mm256_castsi256_ps(sign));
 
