@@ -114,13 +114,15 @@ TEST(ReconstructionTest, MessyGeneratedFilesReadExactly) {
 
 TEST(ReconstructionTest, TheLastRecordThatFitsIsKeptAndOneMoreEndsTheRun) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  records::testing::TempFile xy("0 100\n");
+  // Static: the child of a death test runs this test again up to the
+  // statement, and its files go only with the static objects as it exits.
+  static const records::testing::TempFile xy("0 100\n");
   // 2000 lines of 16 bytes, then 499 empty lines, each a record: blocks of
   // 160 or 20 bytes hold more of them than a block of whole lines could.
   std::string recon = "h\n";
   for (int y = 0; y < 2000; ++y) recon += " 1000    29.000\n";
   recon += std::string(499, '\n') + " 1000    12.500\n";
-  records::testing::TempFile full(recon + "bad\n"), over(recon + "\n");
+  static const records::testing::TempFile full(recon + "bad\n"), over(recon + "\n");
   for (const ReadMode mode : {ReadMode{0}, ReadMode{1}, ReadMode{2, 160}, ReadMode{2, 20}}) {
     Records r = read_files(xy.path(), full.path(), mode);
     EXPECT_EQ(r.n_years, 2500);

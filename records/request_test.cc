@@ -62,9 +62,11 @@ TEST(ReadDeathTest, UnhandledOutcomesEndTheRun) {
                                     {"abc\n", "Illegal character in numeric input"}}) {
     const std::string err = "? Run-Time Error:\n? " + std::string(what) + "\n? READ(UNIT=10,...\n";
     std::int32_t v;
-    EXPECT_EXIT(
-        read(InputUnit(input).unit(), Format("(i5)"), {Target::integer(v)}, Handles::kNeither),
-        ::testing::ExitedWithCode(255), ::testing::Eq(err));
+    // The file is made here, outside the child, which ends without removing
+    // what it made.
+    InputUnit in(input);
+    EXPECT_EXIT(read(in.unit(), Format("(i5)"), {Target::integer(v)}, Handles::kNeither),
+                ::testing::ExitedWithCode(255), ::testing::Eq(err));
   }
 }
 
