@@ -57,15 +57,15 @@ bool read_field(std::string_view line, std::size_t& pos, const Descriptor& d,
 template <bool (*parse)(const char*, std::uint64_t&, bool&), std::size_t readable>
 void plain_run(std::string_view line, std::size_t& pos, int& k, int until, float*& out,
                std::ptrdiff_t stride, const std::uint8_t* keep) {
-  float dropped;  // receives the fields that are not kept
   for (; k < until && pos + readable <= line.size(); ++k) {
     std::uint64_t m;
     bool negative;
-    const bool stored = keep == nullptr || keep[k] != 0;
-    if (!parse(line.data() + pos, m, negative) ||
-        !plain_value(m, 3, negative, stored ? *out : dropped))
-      break;
-    if (stored) out += stride;
+    if (!parse(line.data() + pos, m, negative)) break;
+    // A field of that form always reads: one that is not kept needs no value.
+    if (keep == nullptr || keep[k] != 0) {
+      if (!plain_value(m, 3, negative, *out)) break;
+      out += stride;
+    }
     pos += 10;
   }
 }
