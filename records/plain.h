@@ -130,31 +130,29 @@ inline bool parse_plain_10_3_scalar(const char* p, std::uint64_t& m, bool& negat
   if constexpr (std::endian::native == std::endian::big) a = __builtin_bswap64(a);
   constexpr std::uint64_t kOnes = 0x0101010101010101u;
   constexpr std::uint64_t kHigh = 0x80 * kOnes, kLow = 0x7F * kOnes;
-  // Bit k of the result: byte k of x is zero (no carry crosses a byte).
-  auto zero_bytes = [](std::uint64_t x) {
-    const std::uint64_t nonzero = (((x & kLow) + kLow) | x) & kHigh;
-    return static_cast<unsigned>(((~nonzero & kHigh) >> 7) * 0x0102040810204080u >> 56);
-  };
-  // A byte is a digit when its value less '0' is below 10: taken apart as
-  // (byte ^ '0') < 10 for bytes below 0x80.
+  constexpr std::uint64_t kInteger = 0x808080808080u;  // the high bits of columns 1 to 6
+  // The high bit of each byte that is a digit: (byte ^ '0') below 10, taken
+  // apart for bytes below 0x80 (no carry crosses a byte).
   const std::uint64_t t = a ^ ('0' * kOnes);
-  const std::uint64_t not_digit = ((((t & kLow) + 0x76 * kOnes) | t) & kHigh) >> 7;
-  const unsigned integer =  // digits among columns 1 to 6
-      static_cast<unsigned>((not_digit ^ kOnes) * 0x0102040810204080u >> 56) & 0x3Fu;
-  // The same form tests as the vector reading above.
-  if (integer != 0 && integer + (integer & -integer) != 0x40u) return false;
-  const unsigned first = integer != 0 ? static_cast<unsigned>(std::countr_zero(integer)) : 6u;
-  const unsigned before = (1u << first) - 1;
-  const unsigned blank = zero_bytes(a ^ (' ' * kOnes)) & before;
-  const unsigned minus = zero_bytes(a ^ ('-' * kOnes)) & before;
-  const unsigned sign = minus | (zero_bytes(a ^ ('+' * kOnes)) & before);
-  if (sign != 0 && sign != (1u << (first - 1))) return false;
-  if ((blank | sign) != before) return false;
-  negative = minus != 0;
+  const std::uint64_t digit = ~((((t & kLow) + 0x76 * kOnes) | t)) & kInteger;
+  // The integer digits run up to the point without a gap, from column
+  // first + 1 on; the columns before them are blanks, or blanks and a sign
+  // right before the digits.
+  const unsigned first = digit != 0 ? static_cast<unsigned>(std::countr_zero(digit)) / 8 : 6u;
+  const std::uint64_t before = (std::uint64_t{1} << (8 * first)) - 1;
+  if (digit != (kInteger & ~before)) return false;
+  const std::uint64_t z = a ^ (' ' * kOnes);
+  const std::uint64_t blank = ~(((z & kLow) + kLow) | z) & kHigh & before;
+  negative = false;
+  if (blank != (kHigh & before)) {
+    const char sign = first > 0 ? p[first - 1] : 'x';
+    if ((sign != '-' && sign != '+') || blank != (kHigh & (before >> 8))) return false;
+    negative = sign == '-';
+  }
   // The integer digits as eight digit values, most significant in the low
   // byte, two leading zeros first (the shift drops columns 7 and 8); then
   // joined in pairs, fours and eight.
-  std::uint64_t v = (a & (0x0F * kOnes) & (~std::uint64_t{0} << (8 * first))) << 16;
+  std::uint64_t v = (a & (0x0F * kOnes) & ~before) << 16;
   v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFu;
   v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFu;
   v = (v * 10000 + (v >> 32)) & 0xFFFFFFFFu;
