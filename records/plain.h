@@ -195,10 +195,11 @@ constexpr bool all_plain(std::uint64_t digit, std::uint64_t blank, std::uint64_t
 // at out, which then moves on, when keep[k] is not 0. Returns the number of
 // fields read, a multiple of six: it stops before a group that holds a field
 // in another form, or a kept value of 2^24 thousandths or more, or when fewer
-// than 64 bytes remain. The values are those get_real gives. Nothing is
-// written past the kept values.
+// than 64 bytes remain. The values are those get_real gives. room is the
+// number of places at out, those of the kept values still to come: nothing
+// is written past them, but places after the values stored may be.
 using SixFields = int (*)(const char* p, std::size_t readable, int n, const std::uint8_t* keep,
-                          float*& out);
+                          float*& out, std::size_t room);
 // The readers of six fields at a time, where the processor has the vectors
 // each needs (AVX-512 F, BW, VL and VBMI; AVX2); null elsewhere.
 SixFields six_fields_avx512();

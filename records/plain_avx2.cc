@@ -72,7 +72,8 @@ __attribute__((target("avx2"))) inline __m256i pair_values(const char* a, const 
 }
 
 __attribute__((target("avx2"))) int read_six_avx2(const char* p, std::size_t readable, int n,
-                                                  const std::uint8_t* keep, float*& out) {
+                                                  const std::uint8_t* keep, float*& out,
+                                                  std::size_t room) {
   const __m256i shuffle0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(kTables.digits[0]));
   const __m256i shuffle1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(kTables.digits[1]));
   const __m256i shuffle2 = _mm256_load_si256(reinterpret_cast<const __m256i*>(kTables.digits[2]));
@@ -136,12 +137,19 @@ __attribute__((target("avx2"))) int read_six_avx2(const char* p, std::size_t rea
         _mm256_set1_epi32(INT32_MIN));
     value = _mm256_xor_ps(value, _mm256_castsi256_ps(sign));
 
-    // The kept values, packed in order and stored with a mask: nothing is
-    // written past them.
+    // The kept values, packed in order: all eight lanes stored where the
+    // places of eight values remain, else the kept ones alone, in parts.
     const int count = __builtin_popcount(kept);
     const __m256i order = _mm256_cvtepu8_epi32(
         _mm_cvtsi64_si128(static_cast<long long>(kTables.packed[kept])));
     const __m256 packed = _mm256_permutevar8x32_ps(value, order);
+    if (room >= 8) {
+      _mm256_storeu_ps(to, packed);
+      to += count;
+      room -= static_cast<std::size_t>(count);
+      continue;
+    }
+    room -= static_cast<std::size_t>(count);
     __m128 part = _mm256_castps256_ps128(packed);
     if (count >= 4) {
       _mm_storeu_ps(to, part);

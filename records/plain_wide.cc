@@ -44,7 +44,8 @@ constexpr Gathers make_gathers() {
 constexpr Gathers kGathers = make_gathers();
 
 __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int read_six_at_a_time(
-    const char* p, std::size_t readable, int n, const std::uint8_t* keep, float*& out) {
+    const char* p, std::size_t readable, int n, const std::uint8_t* keep, float*& out,
+    std::size_t /*room: the masked store writes nothing past the values*/) {
   const __m512i digit_gather = _mm512_load_si512(kGathers.digits);
   const __m512i integer_gather = _mm512_load_si512(kGathers.integer);
   float* to = out;  // a local copy: through the reference every store would wait for the last

@@ -84,13 +84,18 @@ SixFields six_fields = six_fields_of(path);
 // general path, plain fields are converted directly, six at a time where the
 // path can, any other through the general field reading; on it, every field
 // takes the general way. False on an input error, after storing the values
-// before the failing field.
+// before the failing field (with keep, places of later kept values may have
+// been written too).
 bool read_reals(std::string_view line, std::size_t& pos, const Descriptor& d, int n,
                 float* out, std::ptrdiff_t stride, const std::uint8_t* keep) {
   const std::size_t w = static_cast<std::size_t>(d.w);
   const bool fast = path != FieldPath::kGeneral;
   const bool year_layout = fast && d.w == 10 && d.d == 3;
   const SixFields six = year_layout && keep != nullptr ? six_fields : nullptr;
+  // The places of the kept values, for the readers of six at a time.
+  float* const first = out;
+  const std::size_t places =
+      six != nullptr ? static_cast<std::size_t>(n - std::count(keep, keep + n, 0)) : 0;
   float dropped;  // receives the fields that are not kept
   int k = 0;
   while (k < n) {
@@ -100,7 +105,7 @@ bool read_reals(std::string_view line, std::size_t& pos, const Descriptor& d, in
     int until = n;
     if (six != nullptr) {
       const int done = six(line.data() + pos, pos < line.size() ? line.size() - pos : 0, n - k,
-                           keep + k, out);
+                           keep + k, out, places - static_cast<std::size_t>(out - first));
       k += done;
       pos += 10 * static_cast<std::size_t>(done);
       if (k == n) break;

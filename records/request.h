@@ -63,7 +63,9 @@ struct Target {
   std::string* whole = nullptr;  // text fields: receives the whole line too
   // Formatted reals only: when set, field k of the run is stored only when
   // keep[k] is not 0, the stored values packed one after another from first.
-  // The other fields are still read, and an error in them is an error.
+  // The other fields are still read, and an error in them is an error; after
+  // an error, the places of the kept values after those stored may have been
+  // written.
   const std::uint8_t* keep = nullptr;
 
   static Target integer(std::int32_t& v) { return {Kind::kInteger, &v}; }
