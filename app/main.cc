@@ -2,12 +2,23 @@
 // reconstruction, year by year, with smoothed series. Takes no options: the
 // whole analysis comes from the console dialogue and the two input files.
 #include <csignal>
+#include <cstdio>
 #include <new>
+#include <string>
 
 #include "app/run.h"
+#include "records/request.h"
 #include "records/unit.h"
 
 int main() {
+  // BRIX_FIELDS chooses how year records' fields are read (for measuring and
+  // testing each way); a way this processor lacks ends the run before the
+  // dialogue starts.
+  std::string problem;
+  if (!brix::records::use_field_path_from_environment(problem)) {
+    std::fprintf(stderr, "brix_eli: %s\n", problem.c_str());
+    return 2;
+  }
   // A closed or broken standard output must end the run through the error
   // report, with the output files completed, rather than by a signal.
   std::signal(SIGPIPE, SIG_IGN);

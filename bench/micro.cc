@@ -65,10 +65,15 @@ void open_past_header(Unit& unit, const std::string& path) {
 
 // One year record of 12000 "f10.3" fields through the format into reals.
 // Arguments: 1 keeps every value, 0 only those of the band's points, packed
-// as the program keeps them; 1 reads six fields at a time where the
-// processor can, 0 one at a time.
+// as the program keeps them; the path of field reading (FieldPath), those
+// this processor has.
 void BM_ReadYearRecord(benchmark::State& state) {
-  brix::records::use_wide_fields(state.range(1) == 1);
+  const auto path = static_cast<brix::records::FieldPath>(state.range(1));
+  if (!brix::records::use_field_path(path)) {
+    state.SkipWithError("the processor lacks this path");
+    return;
+  }
+  state.SetLabel(std::string(brix::records::field_path_name(path)));
   static const Format kYear("(i5,12000f10.3)");
   TempFile file(records16().recon);
   std::vector<float> dest(kPoints);
@@ -98,12 +103,18 @@ void BM_ReadYearRecord(benchmark::State& state) {
     benchmark::DoNotOptimize(dest[0]);
   }
   unit.close();
-  brix::records::use_wide_fields(true);
+  brix::records::use_field_path(brix::records::widest_field_path());
   const std::int64_t record_bytes = 5 + 10 * std::int64_t{kPoints} + 1;
   state.SetBytesProcessed(state.iterations() * record_bytes);
   state.SetItemsProcessed(state.iterations() * kPoints);
 }
-BENCHMARK(BM_ReadYearRecord)->ArgsProduct({{1, 0}, {0, 1}})->Unit(benchmark::kMicrosecond);
+// Every available path, with both sets of kept values.
+void year_record_args(benchmark::internal::Benchmark* b) {
+  for (int all : {1, 0})
+    for (brix::records::FieldPath path : brix::records::available_field_paths())
+      b->Args({all, static_cast<int>(path)});
+}
+BENCHMARK(BM_ReadYearRecord)->Apply(year_record_args)->Unit(benchmark::kMicrosecond);
 
 std::vector<float> values_of_year(int n) {
   const brix::gen::Dataset& d = records16();

@@ -1,7 +1,7 @@
 // The input files through the readers the program uses. Year records read
 // line by line through the unit and in blocks on 1 to 3 threads, with the
 // block edges at every byte of the file, must all keep the same band values,
-// bit for bit, with the general field reading and with the fast one.
+// bit for bit, on every path of field reading this processor has.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -33,7 +33,7 @@ struct Records {
 };
 
 Records read_files(const std::string& xy, const std::string& recon, ReadMode mode,
-                   bool fast = true) {
+                   records::FieldPath path = records::widest_field_path()) {
   int null = ::open("/dev/null", O_WRONLY);
   records::Unit console("*", -1, null, true);
   records::Unit& file = records::Unit::file();
@@ -41,9 +41,9 @@ Records read_files(const std::string& xy, const std::string& recon, ReadMode mod
   if (!file.open_old(xy)) std::abort();
   read_coordinates(file, console, data);
   if (!file.open_old(recon)) std::abort();
-  records::use_fast_fields(fast);
+  if (!records::use_field_path(path)) std::abort();
   read_reconstruction(file, console, data, mode);
-  records::use_fast_fields(true);
+  records::use_field_path(records::widest_field_path());
   ::close(null);
   Records r{data.n_years, data.first_year, data.last_year, {}};
   for (int y = 1; y <= data.n_years; ++y)
@@ -73,13 +73,14 @@ TEST(ReconstructionTest, EveryWayAndEveryBlockEdgeKeepTheSameBandValues) {
                   0.f, 28.f, 30.f, 31.f, 28.5f, 0.f, 7.f, 12.5f, 29.f, 31.f, 0.f, 0.f, 0.f, 28.5f,
                   0.f, 0.f, 28.f, 30.f, 31.f, 1.f, 3.f, 4.f})
     expected.bits.push_back(std::bit_cast<std::uint32_t>(v));
-  for (bool fast : {false, true}) {
-    EXPECT_EQ(read_files(xy.path(), file.path(), ReadMode{0}, fast), expected)
-        << "line by line, fast " << fast;
+  for (records::FieldPath path : records::available_field_paths()) {
+    const std::string_view name = records::field_path_name(path);
+    EXPECT_EQ(read_files(xy.path(), file.path(), ReadMode{0}, path), expected)
+        << "line by line, " << name;
     for (int threads = 1; threads <= 3; ++threads)
       for (std::size_t block = 1; block <= recon.size(); ++block)
-        ASSERT_EQ(read_files(xy.path(), file.path(), ReadMode{threads, block}, fast), expected)
-            << threads << " threads, blocks of " << block << ", fast " << fast;
+        ASSERT_EQ(read_files(xy.path(), file.path(), ReadMode{threads, block}, path), expected)
+            << threads << " threads, blocks of " << block << ", " << name;
   }
 }
 
@@ -102,7 +103,9 @@ TEST(ReconstructionTest, MessyGeneratedFilesReadExactly) {
   for (const ReadMode mode : {ReadMode{0}, ReadMode{1}, ReadMode{2, 1000}, ReadMode{3, 20000}})
     EXPECT_EQ(read_files(xy.path(), recon.path(), mode), expected)
         << mode.threads << " " << mode.block_bytes;
-  EXPECT_EQ(read_files(xy.path(), recon.path(), ReadMode{2, 7000}, false), expected);
+  for (records::FieldPath path : records::available_field_paths())
+    EXPECT_EQ(read_files(xy.path(), recon.path(), ReadMode{2, 7000}, path), expected)
+        << records::field_path_name(path);
   for (std::size_t p = 0; p < std::size_t(set.points); ++p) {  // the coordinates, exactly
     ASSERT_EQ(data.grid_lat[p], static_cast<float>(set.grid.lat[p] / 100.0)) << p;
     ASSERT_EQ(data.grid_lon[p], static_cast<float>(set.grid.lon[p] / 100.0)) << p;
@@ -111,13 +114,15 @@ TEST(ReconstructionTest, MessyGeneratedFilesReadExactly) {
 
 TEST(ReconstructionTest, TheLastRecordThatFitsIsKeptAndOneMoreEndsTheRun) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  records::testing::TempFile xy("0 100\n");
+  // Static: the child of a death test runs this test again up to the
+  // statement, and its files go only with the static objects as it exits.
+  static const records::testing::TempFile xy("0 100\n");
   // 2000 lines of 16 bytes, then 499 empty lines, each a record: blocks of
   // 160 or 20 bytes hold more of them than a block of whole lines could.
   std::string recon = "h\n";
   for (int y = 0; y < 2000; ++y) recon += " 1000    29.000\n";
   recon += std::string(499, '\n') + " 1000    12.500\n";
-  records::testing::TempFile full(recon + "bad\n"), over(recon + "\n");
+  static const records::testing::TempFile full(recon + "bad\n"), over(recon + "\n");
   for (const ReadMode mode : {ReadMode{0}, ReadMode{1}, ReadMode{2, 160}, ReadMode{2, 20}}) {
     Records r = read_files(xy.path(), full.path(), mode);
     EXPECT_EQ(r.n_years, 2500);

@@ -1,6 +1,8 @@
 #include "records/convert.h"
 
+#include <memory>
 #include <random>
+#include <vector>
 
 #include "records/plain.h"
 #include "records/test_util.h"
@@ -82,22 +84,27 @@ TEST(PlainFieldTest, FieldsAndYearRecordsReadAsByTheGeneralConversion) {
     ASSERT_TRUE(get_real(strip_blanks(scratch.data(), f), 3, slow) && bits(fast) == bits(slow))
         << "[" << f << "] " << fast << " vs " << slow;
   }
-  InputUnit in[2] = {InputUnit(text), InputUnit(text)};  // read the general way, the fast way
+  // Read the general way, then on every other path this processor has.
+  const std::vector<FieldPath> paths = available_field_paths();
+  std::vector<std::unique_ptr<InputUnit>> in;
+  for (std::size_t w = 0; w < paths.size(); ++w) in.push_back(std::make_unique<InputUnit>(text));
   int errors = 0;
   for (const std::string& line : lines) {
-    std::vector<float> v[2] = {std::vector<float>(6000, -1), std::vector<float>(6000, -1)};
-    Outcome o[2];
-    for (int w = 0; w < 2; ++w) {  // 3000 values at a stride of 2
-      use_fast_fields(w == 1);
+    std::vector<std::vector<float>> v(paths.size(), std::vector<float>(6000, -1));
+    std::vector<Outcome> o(paths.size());
+    for (std::size_t w = 0; w < paths.size(); ++w) {  // 3000 values at a stride of 2
+      ASSERT_TRUE(use_field_path(paths[w]));
       std::int32_t year;
-      o[w] = read(in[w].unit(), Format("(i5,12000f10.3)"),
+      o[w] = read(in[w]->unit(), Format("(i5,12000f10.3)"),
                   {Target::integer(year), Target::reals(v[w].data(), 3000, 2)}, Handles::kErrors);
     }
     auto same = [](float a, float b) { return bits(a) == bits(b); };
-    ASSERT_TRUE(o[0] == o[1] && std::equal(v[0].begin(), v[0].end(), v[1].begin(), same)) << line;
+    for (std::size_t w = 1; w < paths.size(); ++w)
+      ASSERT_TRUE(o[0] == o[w] && std::equal(v[0].begin(), v[0].end(), v[w].begin(), same))
+          << field_path_name(paths[w]) << ": " << line;
     errors += o[0] == Outcome::kError;
   }
-  use_fast_fields(true);
+  use_field_path(widest_field_path());
   EXPECT_TRUE(errors > 5 && errors < 200) << errors << " bad lines";
 }
 

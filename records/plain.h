@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #ifdef __SSE4_1__
 #include <immintrin.h>
@@ -116,16 +117,92 @@ inline bool parse_plain_10_3(const char* p, std::uint64_t& m, bool& negative) {
 }
 #endif
 
+// The same reading with 64-bit integer arithmetic, for any processor: reads
+// the 10 bytes of the field only. Gives m and the sign; the field has 3
+// decimals.
+inline bool parse_plain_10_3_scalar(const char* p, std::uint64_t& m, bool& negative) {
+  const unsigned d7 = static_cast<unsigned char>(p[7]) - unsigned{'0'};
+  const unsigned d8 = static_cast<unsigned char>(p[8]) - unsigned{'0'};
+  const unsigned d9 = static_cast<unsigned char>(p[9]) - unsigned{'0'};
+  if (p[6] != '.' || d7 > 9 || d8 > 9 || d9 > 9) return false;
+  std::uint64_t a;  // columns 1 to 8, column 1 in the low byte
+  std::memcpy(&a, p, 8);
+  if constexpr (std::endian::native == std::endian::big) a = __builtin_bswap64(a);
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHigh = 0x80 * kOnes, kLow = 0x7F * kOnes;
+  constexpr std::uint64_t kInteger = 0x808080808080u;  // the high bits of columns 1 to 6
+  // The high bit of each byte that is a digit: (byte ^ '0') below 10, taken
+  // apart for bytes below 0x80 (no carry crosses a byte).
+  const std::uint64_t t = a ^ ('0' * kOnes);
+  const std::uint64_t digit = ~((((t & kLow) + 0x76 * kOnes) | t)) & kInteger;
+  // The integer digits run up to the point without a gap, from column
+  // first + 1 on; the columns before them are blanks, or blanks and a sign
+  // right before the digits.
+  const unsigned first = digit != 0 ? static_cast<unsigned>(std::countr_zero(digit)) / 8 : 6u;
+  const std::uint64_t before = (std::uint64_t{1} << (8 * first)) - 1;
+  if (digit != (kInteger & ~before)) return false;
+  const std::uint64_t z = a ^ (' ' * kOnes);
+  const std::uint64_t blank = ~(((z & kLow) + kLow) | z) & kHigh & before;
+  negative = false;
+  if (blank != (kHigh & before)) {
+    const char sign = first > 0 ? p[first - 1] : 'x';
+    if ((sign != '-' && sign != '+') || blank != (kHigh & (before >> 8))) return false;
+    negative = sign == '-';
+  }
+  // The integer digits as eight digit values, most significant in the low
+  // byte, two leading zeros first (the shift drops columns 7 and 8); then
+  // joined in pairs, fours and eight.
+  std::uint64_t v = (a & (0x0F * kOnes) & ~before) << 16;
+  v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFu;
+  v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFu;
+  v = (v * 10000 + (v >> 32)) & 0xFFFFFFFFu;
+  m = v * 1000 + d7 * 100 + d8 * 10 + d9;
+  return true;
+}
+
+// Groups of six year-record fields, 60 columns, as sets of columns in 64
+// bits (column 0 of field i is bit 10 i).
+namespace six_columns {
+constexpr std::uint64_t six(unsigned columns) {
+  std::uint64_t m = 0;
+  for (int i = 0; i < 6; ++i) m |= std::uint64_t{columns} << (10 * i);
+  return m;
+}
+inline constexpr std::uint64_t kInteger = six(0x3F);    // columns 0-5: blanks, a sign, digits
+inline constexpr std::uint64_t kFirst = six(0x01);      // column 0
+inline constexpr std::uint64_t kFollowed = six(0x1F);   // columns 0-4: another integer column follows
+inline constexpr std::uint64_t kPoint = six(0x40);      // column 6
+inline constexpr std::uint64_t kDecimals = six(0x380);  // columns 7-9
+inline constexpr std::uint64_t kColumns = six(0x3FF);   // all ten
+
+// Whether all six fields are plain, from the columns that hold a digit, a
+// blank, a minus, a plus and a point. Each field: blanks, at most one sign,
+// then digits up to the point in column 6 (no digit in column 0, so at most
+// eight digits in all), and three decimals. A digit or a sign is followed by
+// neither a blank nor a sign.
+constexpr bool all_plain(std::uint64_t digit, std::uint64_t blank, std::uint64_t minus,
+                         std::uint64_t plus, std::uint64_t point) {
+  const std::uint64_t sign = minus | plus;
+  const std::uint64_t lead = blank | sign;
+  const std::uint64_t fitting = (point & kPoint) | (digit & kDecimals) |
+                                ((lead | digit) & kInteger & ~kFirst) | (lead & kFirst);
+  return ((fitting ^ kColumns) | ((digit | sign) & (lead >> 1) & kFollowed)) == 0;
+}
+}  // namespace six_columns
+
 // Reads groups of six fields of the year records' layout at p, of which
 // `readable` bytes may be read, at most n fields: field k's value is stored
 // at out, which then moves on, when keep[k] is not 0. Returns the number of
 // fields read, a multiple of six: it stops before a group that holds a field
 // in another form, or a kept value of 2^24 thousandths or more, or when fewer
-// than 64 bytes remain. The values are those get_real gives.
+// than 64 bytes remain. The values are those get_real gives. room is the
+// number of places at out, those of the kept values still to come: nothing
+// is written past them, but places after the values stored may be.
 using SixFields = int (*)(const char* p, std::size_t readable, int n, const std::uint8_t* keep,
-                          float*& out);
-// The reader of six fields at a time, where the processor has the wider
-// vectors it needs (AVX-512 F, BW, VL and VBMI); null elsewhere.
-SixFields six_fields_reader();
+                          float*& out, std::size_t room);
+// The readers of six fields at a time, where the processor has the vectors
+// each needs (AVX-512 F, BW, VL and VBMI; AVX2); null elsewhere.
+SixFields six_fields_avx512();
+SixFields six_fields_avx2();
 
 }  // namespace brix::records

@@ -23,19 +23,6 @@ namespace brix::records {
 #ifdef BRIX_WIDE
 namespace {
 
-// The columns (from 0) of six 10-column fields set in the pattern of one.
-constexpr std::uint64_t six(unsigned columns) {
-  std::uint64_t m = 0;
-  for (int i = 0; i < 6; ++i) m |= std::uint64_t{columns} << (10 * i);
-  return m;
-}
-constexpr std::uint64_t kInteger = six(0x3F);    // columns 0-5: blanks, a sign, digits
-constexpr std::uint64_t kFirst = six(0x01);      // column 0
-constexpr std::uint64_t kFollowed = six(0x1F);   // columns 0-4: another integer column follows
-constexpr std::uint64_t kPoint = six(0x40);      // column 6
-constexpr std::uint64_t kDecimals = six(0x380);  // columns 7-9
-constexpr std::uint64_t kColumns = six(0x3FF);   // all ten
-
 // Byte permutations into eight bytes per field, field i in 64-bit lane i:
 // its digits from columns 1-5 and 7-9, most significant first; and its
 // integer columns 0-5. Lanes 6 and 7, and the last two bytes of the second,
@@ -57,7 +44,8 @@ constexpr Gathers make_gathers() {
 constexpr Gathers kGathers = make_gathers();
 
 __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int read_six_at_a_time(
-    const char* p, std::size_t readable, int n, const std::uint8_t* keep, float*& out) {
+    const char* p, std::size_t readable, int n, const std::uint8_t* keep, float*& out,
+    std::size_t /*room: the masked store writes nothing past the values*/) {
   const __m512i digit_gather = _mm512_load_si512(kGathers.digits);
   const __m512i integer_gather = _mm512_load_si512(kGathers.integer);
   float* to = out;  // a local copy: through the reference every store would wait for the last
@@ -70,15 +58,8 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int read_six_at_
     const std::uint64_t minus = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('-'));
     const std::uint64_t plus = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('+'));
     const std::uint64_t point = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('.'));
-    const std::uint64_t sign = minus | plus;
-    const std::uint64_t lead = blank | sign;
-    // Each field: blanks, at most one sign, then digits up to the point in
-    // column 6 (no digit in column 0, so at most eight digits in all), and
-    // three decimals. A digit or a sign is followed by neither a blank nor a
-    // sign. One test of every column, one branch.
-    const std::uint64_t fitting = (point & kPoint) | (digit & kDecimals) |
-                                  ((lead | digit) & kInteger & ~kFirst) | (lead & kFirst);
-    if (((fitting ^ kColumns) | ((digit | sign) & (lead >> 1) & kFollowed)) != 0) break;
+    using six_columns::kInteger;
+    if (!six_columns::all_plain(digit, blank, minus, plus, point)) break;
     // A field of that form always reads: the fields that are not kept need
     // nothing more.
     __m128i flag_bytes;
@@ -124,7 +105,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int read_six_at_
 
 }  // namespace
 
-SixFields six_fields_reader() {
+SixFields six_fields_avx512() {
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
       __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi"))
@@ -134,7 +115,7 @@ SixFields six_fields_reader() {
 
 #else
 
-SixFields six_fields_reader() { return nullptr; }
+SixFields six_fields_avx512() { return nullptr; }
 
 #endif
 

@@ -1,6 +1,7 @@
 #include "records/request.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -50,52 +51,77 @@ bool read_field(std::string_view line, std::size_t& pos, const Descriptor& d,
   return get_real(text, d.d, *static_cast<float*>(variable));
 }
 
-bool fast_fields = true;
-const SixFields six_fields = six_fields_reader();
-bool wide_fields = six_fields != nullptr;
+// Reads plain fields of the year records' layout one at a time with parse,
+// which may read `readable` bytes from a field's start, from field k on while
+// k < until: stops at the first field it cannot decide, with k and pos there.
+template <bool (*parse)(const char*, std::uint64_t&, bool&), std::size_t readable>
+void plain_run(std::string_view line, std::size_t& pos, int& k, int until, float*& out,
+               std::ptrdiff_t stride, const std::uint8_t* keep) {
+  for (; k < until && pos + readable <= line.size(); ++k) {
+    std::uint64_t m;
+    bool negative;
+    if (!parse(line.data() + pos, m, negative)) break;
+    // A field of that form always reads: one that is not kept needs no value.
+    if (keep == nullptr || keep[k] != 0) {
+      if (!plain_value(m, 3, negative, *out)) break;
+      out += stride;
+    }
+    pos += 10;
+  }
+}
+
+SixFields six_fields_of(FieldPath path) {
+  if (path == FieldPath::kAvx512) return six_fields_avx512();
+  if (path == FieldPath::kAvx2) return six_fields_avx2();
+  return nullptr;
+}
+
+FieldPath path = widest_field_path();
+SixFields six_fields = six_fields_of(path);
 
 // Reads n Fw.d fields: with keep null into out[0], out[stride], ...; else
-// field k into the next place from out when keep[k] is not 0. With fast,
-// plain fields are converted directly, six at a time where the processor
-// can, any other through the general field reading; without, every field
+// field k into the next place from out when keep[k] is not 0. Off the
+// general path, plain fields are converted directly, six at a time where the
+// path can, any other through the general field reading; on it, every field
 // takes the general way. False on an input error, after storing the values
-// before the failing field.
+// before the failing field (with keep, places of later kept values may have
+// been written too).
 bool read_reals(std::string_view line, std::size_t& pos, const Descriptor& d, int n,
-                float* out, std::ptrdiff_t stride, const std::uint8_t* keep, bool fast) {
+                float* out, std::ptrdiff_t stride, const std::uint8_t* keep) {
   const std::size_t w = static_cast<std::size_t>(d.w);
+  const bool fast = path != FieldPath::kGeneral;
   const bool year_layout = fast && d.w == 10 && d.d == 3;
-  const SixFields six = year_layout && wide_fields && keep != nullptr ? six_fields : nullptr;
+  const SixFields six = year_layout && keep != nullptr ? six_fields : nullptr;
+  // The places of the kept values, for the readers of six at a time.
+  float* const first = out;
+  const std::size_t places =
+      six != nullptr ? static_cast<std::size_t>(n - std::count(keep, keep + n, 0)) : 0;
   float dropped;  // receives the fields that are not kept
   int k = 0;
   while (k < n) {
-    // Groups of six fields where the processor can; after them the fields
-    // one at a time: all the rest, or one group's worth before groups are
-    // tried again.
+    // Groups of six fields where the path can; after them the fields one at
+    // a time: all the rest, or one group's worth before groups are tried
+    // again.
     int until = n;
     if (six != nullptr) {
       const int done = six(line.data() + pos, pos < line.size() ? line.size() - pos : 0, n - k,
-                           keep + k, out);
+                           keep + k, out, places - static_cast<std::size_t>(out - first));
       k += done;
       pos += 10 * static_cast<std::size_t>(done);
       if (k == n) break;
       until = std::min(n, k + 6);
     }
-#ifdef BRIX_PLAIN_SIMD
-    // The layout of the year records, while 16 bytes remain readable.
+    // The layout of the year records: 16 bytes readable for the vector
+    // reading, the field itself for the scalar one.
     if (year_layout) {
-      for (; k < until && pos + 16 <= line.size(); ++k) {
-        std::uint64_t m;
-        bool negative;
-        const bool stored = keep == nullptr || keep[k] != 0;
-        if (!parse_plain_10_3(line.data() + pos, m, negative) ||
-            !plain_value(m, 3, negative, stored ? *out : dropped))
-          break;
-        if (stored) out += stride;
-        pos += 10;
-      }
+#ifdef BRIX_PLAIN_SIMD
+      if (path != FieldPath::kScalar)
+        plain_run<parse_plain_10_3, 16>(line, pos, k, until, out, stride, keep);
+      else
+#endif
+        plain_run<parse_plain_10_3_scalar, 10>(line, pos, k, until, out, stride, keep);
       if (k == until) continue;
     }
-#endif
     // Any other field, one at a time.
     const bool stored = keep == nullptr || keep[k] != 0;
     float& value = stored ? *out : dropped;
@@ -156,7 +182,7 @@ Outcome convert(std::string_view line, const Format& format, std::span<const Tar
           for (int k = 0; k < element; ++k) out += t.keep[k] != 0;
         }
         const std::uint8_t* keep = t.keep == nullptr ? nullptr : t.keep + element;
-        if (!read_reals(line, pos, d, n, out, t.stride, keep, fast_fields)) return Outcome::kError;
+        if (!read_reals(line, pos, d, n, out, t.stride, keep)) return Outcome::kError;
         r += n - 1;
         element += n - 1;
       } else {
@@ -175,9 +201,82 @@ Outcome convert(std::string_view line, const Format& format, std::span<const Tar
 
 }  // namespace
 
-void use_fast_fields(bool on) { fast_fields = on; }
+std::string_view field_path_name(FieldPath p) {
+  switch (p) {
+    case FieldPath::kGeneral: return "general";
+    case FieldPath::kScalar: return "scalar";
+    case FieldPath::kSse: return "sse";
+    case FieldPath::kAvx2: return "avx2";
+    case FieldPath::kAvx512: return "avx512";
+  }
+  return "?";
+}
 
-void use_wide_fields(bool on) { wide_fields = on && six_fields != nullptr; }
+bool field_path_named(std::string_view name, FieldPath& p) {
+  for (FieldPath each : kFieldPaths)
+    if (field_path_name(each) == name) return p = each, true;
+  return false;
+}
+
+bool field_path_available(FieldPath p) {
+  switch (p) {
+    case FieldPath::kGeneral:
+    case FieldPath::kScalar:
+      return true;
+    case FieldPath::kSse:
+#ifdef BRIX_PLAIN_SIMD
+      return true;
+#else
+      return false;
+#endif
+    case FieldPath::kAvx2:
+    case FieldPath::kAvx512:
+      return six_fields_of(p) != nullptr;
+  }
+  return false;
+}
+
+std::vector<FieldPath> available_field_paths() {
+  std::vector<FieldPath> paths;
+  for (FieldPath p : kFieldPaths)
+    if (field_path_available(p)) paths.push_back(p);
+  return paths;
+}
+
+FieldPath widest_field_path() {
+  for (FieldPath p : {FieldPath::kAvx512, FieldPath::kAvx2, FieldPath::kSse})
+    if (field_path_available(p)) return p;
+  return FieldPath::kScalar;
+}
+
+bool use_field_path(FieldPath p) {
+  if (!field_path_available(p)) return false;
+  path = p;
+  six_fields = six_fields_of(p);
+  return true;
+}
+
+FieldPath field_path() { return path; }
+
+bool use_field_path_from_environment(std::string& message) {
+  const char* name = std::getenv("BRIX_FIELDS");
+  if (name == nullptr) return true;
+  FieldPath p;
+  std::string paths;  // those this processor has
+  for (FieldPath each : available_field_paths())
+    paths += (paths.empty() ? "" : ", ") + std::string(field_path_name(each));
+  if (!field_path_named(name, p)) {
+    message = "BRIX_FIELDS=" + std::string(name) +
+              ": no such way of reading fields (general, scalar, sse, avx2 or avx512)";
+    return false;
+  }
+  if (!use_field_path(p)) {
+    message = "BRIX_FIELDS=" + std::string(name) +
+              ": this processor lacks the instructions of that path; it can take " + paths;
+    return false;
+  }
+  return true;
+}
 
 void write(Unit& unit, const Format& format, std::initializer_list<Value> values) {
   write(unit, format, std::span<const Value>(values.begin(), values.size()));

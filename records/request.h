@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "records/format.h"
 #include "records/unit.h"
@@ -62,7 +63,9 @@ struct Target {
   std::string* whole = nullptr;  // text fields: receives the whole line too
   // Formatted reals only: when set, field k of the run is stored only when
   // keep[k] is not 0, the stored values packed one after another from first.
-  // The other fields are still read, and an error in them is an error.
+  // The other fields are still read, and an error in them is an error; after
+  // an error, the places of the kept values after those stored may have been
+  // written.
   const std::uint8_t* keep = nullptr;
 
   static Target integer(std::int32_t& v) { return {Kind::kInteger, &v}; }
@@ -103,13 +106,36 @@ inline Outcome read_line(std::string_view line, const Format& format,
   return read_line(line, format, std::span<const Target>(targets.begin(), targets.size()));
 }
 
-// Year records convert fields in plain form directly; off, every field takes
-// the general way. The values are the same either way: tests and benchmarks
-// compare the two.
-void use_fast_fields(bool on);
-// Kept reals of the year records' layout are read six at a time with wider
-// vectors where the processor has them; off, one at a time. The same values.
-void use_wide_fields(bool on);
+// The ways the real fields of year records are read. Every path gives the
+// same outcome and the same bits as the general one for every field: a fast
+// path takes only the fields in plain form it can decide, and leaves any
+// other to the general reading.
+//   general  every field the general way (strip blanks, then convert)
+//   scalar   plain "f10.3" fields with 64-bit integer arithmetic
+//   sse      plain "f10.3" fields one at a time with SSE4.2
+//   avx2     kept reals six fields at a time with AVX2, the rest as sse
+//   avx512   kept reals six fields at a time with AVX-512 (VBMI), the rest as sse
+enum class FieldPath { kGeneral, kScalar, kSse, kAvx2, kAvx512 };
+inline constexpr FieldPath kFieldPaths[] = {FieldPath::kGeneral, FieldPath::kScalar,
+                                            FieldPath::kSse, FieldPath::kAvx2,
+                                            FieldPath::kAvx512};
+
+std::string_view field_path_name(FieldPath path);
+// The path of that name; false for a name no path has.
+bool field_path_named(std::string_view name, FieldPath& path);
+// Whether this build and this processor can take the path.
+bool field_path_available(FieldPath path);
+// Those paths, from the general one to the widest.
+std::vector<FieldPath> available_field_paths();
+// The widest path available: the one a run takes unless told otherwise.
+FieldPath widest_field_path();
+// The path the readers take from now on; false, path unchanged, when it is
+// not available. Not to be called while another thread reads.
+bool use_field_path(FieldPath path);
+FieldPath field_path();
+// Takes the path named by BRIX_FIELDS when it is set: false, with the reason
+// in message, for a name no path has or a path this processor lacks.
+bool use_field_path_from_environment(std::string& message);
 
 // Settles an outcome against what the caller handles: returns the outcome the
 // caller sees, or raises the report for one it does not take.

@@ -1,5 +1,8 @@
 #include "records/request.h"
 
+#include <cstdlib>
+#include <string>
+
 #include "records/freeform.h"
 #include "records/test_util.h"
 
@@ -59,9 +62,11 @@ TEST(ReadDeathTest, UnhandledOutcomesEndTheRun) {
                                     {"abc\n", "Illegal character in numeric input"}}) {
     const std::string err = "? Run-Time Error:\n? " + std::string(what) + "\n? READ(UNIT=10,...\n";
     std::int32_t v;
-    EXPECT_EXIT(
-        read(InputUnit(input).unit(), Format("(i5)"), {Target::integer(v)}, Handles::kNeither),
-        ::testing::ExitedWithCode(255), ::testing::Eq(err));
+    // The file is made here, outside the child, which ends without removing
+    // what it made.
+    InputUnit in(input);
+    EXPECT_EXIT(read(in.unit(), Format("(i5)"), {Target::integer(v)}, Handles::kNeither),
+                ::testing::ExitedWithCode(255), ::testing::Eq(err));
   }
 }
 
@@ -77,6 +82,76 @@ TEST(FreeFormTest, Requests) {
         << c[1] << " gave " << i << ", " << f[0] << ", " << f[2];
     EXPECT_EQ(f[1], -1.0f) << c[1];
   }
+}
+
+}  // namespace brix::records::testing
+
+namespace brix::records::testing {
+
+TEST(FieldPathTest, ChosenByNameOnlyWhereTheProcessorHasIt) {
+  // The widest path is the default, and the general and scalar ones are
+  // always there.
+  EXPECT_EQ(field_path(), widest_field_path());
+  EXPECT_TRUE(field_path_available(FieldPath::kGeneral));
+  EXPECT_TRUE(field_path_available(FieldPath::kScalar));
+  for (FieldPath path : kFieldPaths) {
+    FieldPath named = FieldPath::kGeneral;
+    ASSERT_TRUE(field_path_named(field_path_name(path), named));
+    EXPECT_EQ(named, path);
+    ASSERT_TRUE(use_field_path(FieldPath::kScalar));
+    EXPECT_EQ(use_field_path(path), field_path_available(path)) << field_path_name(path);
+    EXPECT_EQ(field_path(), field_path_available(path) ? path : FieldPath::kScalar);
+    // No path is wider than the widest.
+    if (field_path_available(path)) {
+      EXPECT_LE(int(path), int(widest_field_path()));
+    }
+  }
+  FieldPath unchanged = FieldPath::kSse;
+  EXPECT_FALSE(field_path_named("AVX2", unchanged));
+  EXPECT_FALSE(field_path_named("", unchanged));
+  EXPECT_EQ(unchanged, FieldPath::kSse);
+  use_field_path(widest_field_path());
+}
+
+TEST(FieldPathTest, FromTheEnvironment) {
+  const struct {
+    const char* value;
+    bool taken;
+    const char* message;
+  } cases[] = {
+      {nullptr, true, ""},
+      {"general", true, ""},
+      {"scalar", true, ""},
+      {"avx", false, "BRIX_FIELDS=avx: no such way of reading fields"},
+      {"scalar ", false, "BRIX_FIELDS=scalar : no such way of reading fields"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(use_field_path(FieldPath::kGeneral));
+    c.value ? ::setenv("BRIX_FIELDS", c.value, 1) : ::unsetenv("BRIX_FIELDS");
+    std::string message;
+    EXPECT_EQ(use_field_path_from_environment(message), c.taken) << c.value;
+    EXPECT_EQ(message.substr(0, std::string_view(c.message).size()), c.message);
+    FieldPath named = FieldPath::kGeneral;
+    if (c.value && c.taken) field_path_named(c.value, named);
+    EXPECT_EQ(field_path(), named) << (c.value ? c.value : "unset");
+  }
+  // A path the processor lacks is refused with the ones it has; the path
+  // stays as it was.
+  for (FieldPath path : kFieldPaths) {
+    if (field_path_available(path)) continue;
+    const std::string name(field_path_name(path));
+    ::setenv("BRIX_FIELDS", name.c_str(), 1);
+    std::string message;
+    EXPECT_FALSE(use_field_path_from_environment(message));
+    EXPECT_EQ(message, "BRIX_FIELDS=" + name +
+                           ": this processor lacks the instructions of that path; it can take "
+                           "general, scalar" +
+                           (field_path_available(FieldPath::kSse) ? ", sse" : "") +
+                           (field_path_available(FieldPath::kAvx2) ? ", avx2" : ""));
+    EXPECT_EQ(field_path(), FieldPath::kGeneral);
+  }
+  ::unsetenv("BRIX_FIELDS");
+  use_field_path(widest_field_path());
 }
 
 }  // namespace brix::records::testing

@@ -1,5 +1,8 @@
 // Fuzzes the formatted read of the year records, "(i5,12000f10.3)", with any
-// number of values per record, through a unit over a file.
+// number of values per record: through a unit over a file with the general
+// field reading, and from the same lines in memory on every path of field
+// reading this processor has, every value at a stride and the kept ones
+// packed; then the file in blocks.
 //
 // Input: two bytes give n (0 to 12000, little-endian, taken modulo 12001),
 // one byte the stride between two receiving values (1 to 3, bits 0-1),
@@ -9,19 +12,25 @@
 // blocks only: threads are slow under the sanitizers) and the fields kept
 // (bits 6-7); the rest is the file. Every line is read until the end of the
 // file, or until 2501 records were read, where the program stops reading.
+// n is cut to 7 fields more than the longest line holds: the fields past a
+// line's end all read alike, and 12000 of them per line made most inputs
+// spend their time there.
 //
 // Checked: each request takes exactly one line; nothing is written outside
 // the n receiving values (guard areas before and after, and the gaps of the
-// stride); a done request fills all n values, an error request a leading
-// part of them; the batched reading of plain fields gives the outcome, the
-// year and the bits of every value that the general field reading gives;
-// the block reading gives the same records, first year and kept values.
+// stride) or past the places of the kept values; a done request fills all n
+// values, an error request a leading part of them; every path gives the
+// outcome, the year and the bits of every value and every kept value that
+// the general reading through the unit gives; the block reading (on a path
+// chosen by the file's length) gives the same records, first year and kept
+// values.
 #include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "input/year_blocks.h"
@@ -29,8 +38,14 @@
 #include "records/unit.h"
 #include "tests/fuzz/fuzz_file.h"
 
+// The checks of this file are left out of the coverage the fuzzer follows:
+// their comparisons, run over every value on every path, would otherwise take
+// most of its time, and the fuzzer learns nothing from them.
+#define UNTRACED __attribute__((no_sanitize("coverage")))
+
 namespace {
 
+using brix::records::FieldPath;
 using brix::records::Format;
 using brix::records::Handles;
 using brix::records::Outcome;
@@ -44,12 +59,22 @@ constexpr std::uint32_t kUntouched = 0x7FA5A5A5u;
 constexpr std::size_t kGuard = 64;
 constexpr int kMaxRecords = 2501;  // the program reports at the 2501st record
 
-[[noreturn]] void fail(const char* what, long a = 0, long b = 0) {
-  std::fprintf(stderr, "fuzz_year_record: %s (%ld, %ld)\n", what, a, b);
+[[noreturn]] UNTRACED void fail(const char* what, long a = 0, long b = 0, FieldPath path = FieldPath::kGeneral) {
+  std::fprintf(stderr, "fuzz_year_record: %s (%ld, %ld) on the %s path\n", what, a, b,
+               std::string(brix::records::field_path_name(path)).c_str());
   std::abort();
 }
 
-bool untouched(float f) { return std::bit_cast<std::uint32_t>(f) == kUntouched; }
+UNTRACED bool untouched(float f) { return std::bit_cast<std::uint32_t>(f) == kUntouched; }
+UNTRACED std::uint32_t bits(float f) { return std::bit_cast<std::uint32_t>(f); }
+
+// Receiving values with guard areas around them, all untouched to start.
+struct Area {
+  UNTRACED explicit Area(std::size_t span) : all(span + 2 * kGuard, std::bit_cast<float>(kUntouched)) {}
+  float* values() { return all.data() + kGuard; }
+  UNTRACED void reset() { std::fill(all.begin(), all.end(), std::bit_cast<float>(kUntouched)); }
+  std::vector<float> all;
+};
 
 // The block reading's records, one at a time where it converts in place.
 struct Collect : brix::input::RecordSink {
@@ -70,132 +95,159 @@ struct Collect : brix::input::RecordSink {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" UNTRACED int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 3) return 0;
-  const int n = (data[0] | data[1] << 8) % 12001;
-  const int stride = 1 + (data[2] & 3) % 3;
-  const bool header = (data[2] & 4) != 0;
   const char* text = reinterpret_cast<const char*>(data + 3);
   const std::size_t length = size - 3;
+  // The lines, and the most columns one has once its tabs are expanded.
+  std::vector<std::string_view> lines;
+  std::size_t widest = 0;
+  for (std::size_t start = 0; start < length;) {
+    const void* lf = std::memchr(text + start, '\n', length - start);
+    const std::size_t end = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - text) : length;
+    lines.emplace_back(text + start, end - start);
+    widest = std::max(widest, (end - start) + 7 * static_cast<std::size_t>(
+                                                       std::count(text + start, text + end, '\t')));
+    start = end + 1;
+  }
+  const int n = static_cast<int>(
+      std::min<std::size_t>((data[0] | data[1] << 8) % 12001, widest / 10 + 7));
+  const int stride = 1 + (data[2] & 3) % 3;
+  const bool header = (data[2] & 4) != 0;
   const int blocks = data[2] >> 3 & 3;
   const std::size_t block = blocks == 0   ? length + 1
                             : blocks == 1 ? 1 + length % 8192
                             : blocks == 2 ? 64 + length % 1024
                                           : 1 + length % 64;
   const int threads = blocks == 3 && (data[2] & 0x20) != 0 ? 2 : 1;
-  // Fields kept by the block reading: all of them, or two in three.
+  // Fields kept: all of them, or two in three.
   const int drop = data[2] >> 6;
   std::vector<std::uint8_t> keep(static_cast<std::size_t>(n));
   for (int k = 0; k < n; ++k) keep[std::size_t(k)] = drop == 3 || k % 3 != drop;
   const int n_kept = static_cast<int>(std::count(keep.begin(), keep.end(), 1));
-  std::vector<float> kept;  // the kept values of the records read line by line
+  std::vector<float> kept;  // the kept values of the records read through the unit
   std::int32_t first_year = 0;
-
-  std::size_t lines = 0;
-  for (std::size_t i = 0; i < length; ++i) lines += text[i] == '\n';
-  if (length > 0 && text[length - 1] != '\n') ++lines;
 
   static const Format kHeader("(a)");
   static const Format kYear("(i5,12000f10.3)");
+  static const std::vector<FieldPath> paths = brix::records::available_field_paths();
   const std::size_t span = n > 0 ? static_cast<std::size_t>(n - 1) * stride + 1 : 0;
-  // The same file is read twice side by side: with the batched reading of
-  // plain fields, and with the general field reading alone.
-  std::vector<float> area(span + 2 * kGuard, std::bit_cast<float>(kUntouched));
-  std::vector<float> general_area(area);
-  float* values = area.data() + kGuard;
-  float* general_values = general_area.data() + kGuard;
+  Area general_area(span), area(span), kept_area(static_cast<std::size_t>(n_kept));
+  float* general_values = general_area.values();
+  std::vector<float> expected_kept;
+  std::vector<char> clean;
 
   static brix::fuzz::FuzzFile file("year_records");
-  static brix::fuzz::FuzzFile general_file("year_records_general");
   std::size_t requests = 0;
-  {
-    Unit& unit = file.open({text, length});
-    Unit& general = general_file.open({text, length});
-    if (header) {
-      TextField<80> field;
-      Outcome o = brix::records::read(unit, kHeader, {Target::text(field)}, Handles::kErrorsAndEnd);
-      brix::records::read(general, kHeader, {Target::text(field)}, Handles::kErrorsAndEnd);
-      if (o == Outcome::kDone)
-        ++requests;
-      else if (o != Outcome::kEnd)
-        fail("header: outcome", static_cast<long>(o));
-    }
-    int records = 0;
-    for (;;) {
-      std::int32_t year = 0, general_year = 0;
-      brix::records::use_fast_fields(true);
-      Outcome o = brix::records::read(unit, kYear,
-                                      {Target::integer(year), Target::reals(values, n, stride)},
-                                      Handles::kErrorsAndEnd);
-      brix::records::use_fast_fields(false);
-      Outcome general_o = brix::records::read(
-          general, kYear, {Target::integer(general_year), Target::reals(general_values, n, stride)},
-          Handles::kErrorsAndEnd);
-      brix::records::use_fast_fields(true);
-      if (o != general_o)
-        fail("outcomes differ from the general reading", static_cast<long>(o),
-             static_cast<long>(general_o));
-      if (year != general_year) fail("years differ from the general reading", year, general_year);
-      if (o == Outcome::kEnd) break;
-      if (o != Outcome::kDone && o != Outcome::kError) fail("outcome", static_cast<long>(o));
-      ++requests;
-      // Values written: all of them after done, a leading part after error;
-      // each with the bits of the general reading.
-      int written = 0;
-      while (written < n && !untouched(values[static_cast<std::size_t>(written) * stride]))
-        ++written;
-      for (int k = 0; k < n; ++k) {
-        std::size_t at = static_cast<std::size_t>(k) * stride;
-        if (k >= written && !untouched(values[at]))
-          fail("a value written after one that was not", written, k);
-        if (std::bit_cast<std::uint32_t>(values[at]) !=
-            std::bit_cast<std::uint32_t>(general_values[at]))
-          fail("a value differs from the general reading", k,
-               static_cast<long>(std::bit_cast<std::uint32_t>(values[at])));
-      }
-      if (o == Outcome::kDone && written != n) fail("done without every value", written, n);
-      if (o == Outcome::kDone && records == 0) first_year = year;
-      for (int k = 0; k < n; ++k) {
-        const std::size_t at = static_cast<std::size_t>(k) * stride;
-        if (o == Outcome::kDone && keep[std::size_t(k)]) kept.push_back(values[at]);
-        values[at] = general_values[at] = std::bit_cast<float>(kUntouched);
-      }
-      if (o == Outcome::kDone && ++records == kMaxRecords) break;
-    }
-    file.close();
-    general_file.close();
-
-    // The same file in blocks, after the same header reading.
-    Unit& again = file.open({text, length});
-    if (header) {
-      TextField<80> field;
-      brix::records::read(again, kHeader, {Target::text(field)}, Handles::kErrorsAndEnd);
-    }
-    int fd;
-    std::uint64_t offset;
-    if (!again.regular_input(fd, offset)) fail("the file cannot be read in blocks");
-    Collect collected(n_kept);
-    int error = 0;
-    const brix::input::YearFields fields{n, keep.data(), n_kept};
-    if (brix::input::read_year_blocks(fd, offset, fields, threads, block, collected, error) ==
-        brix::input::BlocksEnd::kFailed)
-      fail("block reading failed", error);
-    if (collected.records != records)
-      fail("block reading: records", long(collected.records), records);
-    if (records > 0 && collected.first_year != first_year)
-      fail("block reading: first year", collected.first_year, first_year);
-    if (!kept.empty() && std::memcmp(kept.data(), collected.values.data(), kept.size() * 4) != 0)
-      fail("block reading: values differ");
-    file.close();
+  std::size_t line = 0;  // the next line in memory
+  Unit& unit = file.open({text, length});
+  brix::records::use_field_path(FieldPath::kGeneral);
+  if (header) {
+    TextField<80> field;
+    Outcome o = brix::records::read(unit, kHeader, {Target::text(field)}, Handles::kErrorsAndEnd);
+    if (o == Outcome::kDone)
+      ++requests, ++line;
+    else if (o != Outcome::kEnd)
+      fail("header: outcome", static_cast<long>(o));
   }
+  int records = 0;
+  for (;;) {
+    std::int32_t general_year = 0;
+    brix::records::use_field_path(FieldPath::kGeneral);
+    const Outcome general_o = brix::records::read(
+        unit, kYear, {Target::integer(general_year), Target::reals(general_values, n, stride)},
+        Handles::kErrorsAndEnd);
+    if (general_o == Outcome::kEnd) {
+      if (line != lines.size()) fail("the unit ended before the lines", long(line), long(lines.size()));
+      break;
+    }
+    if (general_o != Outcome::kDone && general_o != Outcome::kError)
+      fail("outcome", static_cast<long>(general_o));
+    if (line == lines.size()) fail("the unit read more lines than the file has", long(line));
+    ++requests;
+    // Values written: all of them after done, a leading part after error.
+    int written = 0;
+    while (written < n && !untouched(general_values[static_cast<std::size_t>(written) * stride]))
+      ++written;
+    for (int k = written; k < n; ++k)
+      if (!untouched(general_values[static_cast<std::size_t>(k) * stride]))
+        fail("a value written after one that was not", written, k);
+    if (general_o == Outcome::kDone && written != n) fail("done without every value", written, n);
+    expected_kept.clear();
+    for (int k = 0; k < written; ++k)
+      if (keep[std::size_t(k)]) expected_kept.push_back(general_values[std::size_t(k) * stride]);
 
-  for (std::size_t i = 0; i < area.size(); ++i)
-    if (!untouched(area[i]) || !untouched(general_area[i]))
-      fail("written outside the receiving values", static_cast<long>(i));
-  if (requests > lines)
-    fail("more requests than lines", static_cast<long>(requests), static_cast<long>(lines));
+    // The same line from memory on every path.
+    const std::string_view raw = lines[line++];
+    const std::string_view cleaned = brix::records::clean_line(raw.data(), raw.size(), clean);
+    for (FieldPath path : paths) {
+      brix::records::use_field_path(path);
+      std::int32_t year = 0;
+      const Outcome o = brix::records::read_line(
+          cleaned, kYear, {Target::integer(year), Target::reals(area.values(), n, stride)});
+      if (o != general_o)
+        fail("outcomes differ from the general reading", long(o), long(general_o), path);
+      if (year != general_year) fail("years differ from the general reading", year, general_year, path);
+      for (std::size_t i = 0; i < area.all.size(); ++i)
+        if (bits(area.all[i]) != bits(general_area.all[i]))
+          fail("a value differs from the general reading", long(i), long(bits(area.all[i])), path);
+      area.reset();
+      // The kept values, packed: all of them, or on an error those before
+      // the failing field (the places of later kept values may have been
+      // written then); nothing past the places of all kept values.
+      const Outcome kept_o = brix::records::read_line(
+          cleaned, kYear,
+          {Target::integer(year), Target::kept_reals(kept_area.values(), n, keep.data())});
+      if (kept_o != general_o)
+        fail("kept values: outcomes differ from the general reading", long(kept_o),
+             long(general_o), path);
+      const std::size_t stored = expected_kept.size();
+      if (stored > 0 && std::memcmp(kept_area.values(), expected_kept.data(), stored * 4) != 0)
+        fail("kept values differ from the general reading", long(stored), 0, path);
+      for (std::size_t i = 0; i < kept_area.all.size(); ++i)
+        if ((i < kGuard || i >= kGuard + std::size_t(n_kept)) && !untouched(kept_area.all[i]))
+          fail("written past the places of the kept values", long(i), 0, path);
+      kept_area.reset();
+    }
+    if (general_o == Outcome::kDone) {
+      if (records == 0) first_year = general_year;
+      kept.insert(kept.end(), expected_kept.begin(), expected_kept.end());
+    }
+    for (float& f : general_area.all)
+      if (!untouched(f) && (&f < general_values || &f >= general_values + span))
+        fail("written outside the receiving values", long(&f - general_area.all.data()));
+    general_area.reset();
+    if (general_o == Outcome::kDone && ++records == kMaxRecords) break;
+  }
+  file.close();
+
+  // The same file in blocks, after the same header reading.
+  const FieldPath block_path = paths[length % paths.size()];
+  Unit& again = file.open({text, length});
+  if (header) {
+    TextField<80> field;
+    brix::records::read(again, kHeader, {Target::text(field)}, Handles::kErrorsAndEnd);
+  }
+  int fd;
+  std::uint64_t offset;
+  if (!again.regular_input(fd, offset)) fail("the file cannot be read in blocks");
+  Collect collected(n_kept);
+  int error = 0;
+  brix::records::use_field_path(block_path);
+  const brix::input::YearFields fields{n, keep.data(), n_kept};
+  if (brix::input::read_year_blocks(fd, offset, fields, threads, block, collected, error) ==
+      brix::input::BlocksEnd::kFailed)
+    fail("block reading failed", error);
+  if (collected.records != records)
+    fail("block reading: records", long(collected.records), records, block_path);
+  if (records > 0 && collected.first_year != first_year)
+    fail("block reading: first year", collected.first_year, first_year, block_path);
+  if (!kept.empty() && std::memcmp(kept.data(), collected.values.data(), kept.size() * 4) != 0)
+    fail("block reading: values differ", 0, 0, block_path);
+  file.close();
+
   // Every line was read, unless the reading stopped at the record limit.
-  if (requests < lines && requests < static_cast<std::size_t>(kMaxRecords))
-    fail("a line left unread", static_cast<long>(requests), static_cast<long>(lines));
+  if (requests < lines.size() && requests < static_cast<std::size_t>(kMaxRecords))
+    fail("a line left unread", static_cast<long>(requests), static_cast<long>(lines.size()));
   return 0;
 }
