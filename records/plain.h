@@ -188,6 +188,17 @@ constexpr bool all_plain(std::uint64_t digit, std::uint64_t blank, std::uint64_t
                                 ((lead | digit) & kInteger & ~kFirst) | (lead & kFirst);
   return ((fitting ^ kColumns) | ((digit | sign) & (lead >> 1) & kFollowed)) == 0;
 }
+#ifdef __SSE4_1__
+// The keep flags of the six fields from field k of n, as the low six bytes
+// (the rest are zero or further flags). Eight flags are loaded in one piece
+// where they are readable: a copy of six would stall the load.
+inline __m128i keep_flags(const std::uint8_t* keep, int k, int n) {
+  if (k + 8 <= n) return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(keep + k));
+  std::uint64_t flags = 0;
+  std::memcpy(&flags, keep + k, 6);
+  return _mm_cvtsi64_si128(static_cast<long long>(flags));
+}
+#endif
 }  // namespace six_columns
 
 // Reads groups of six fields of the year records' layout at p, of which

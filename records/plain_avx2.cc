@@ -97,14 +97,7 @@ __attribute__((target("avx2"))) int read_six_avx2(const char* p, std::size_t rea
       break;
     // A field of that form always reads: the fields that are not kept need
     // nothing more.
-    __m128i flag_bytes;
-    if (k + 8 <= n) {  // eight flags are readable: one load (a copy of six would stall it)
-      flag_bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(keep + k));
-    } else {
-      std::uint64_t flags = 0;
-      std::memcpy(&flags, keep + k, 6);
-      flag_bytes = _mm_cvtsi64_si128(static_cast<long long>(flags));
-    }
+    const __m128i flag_bytes = six_columns::keep_flags(keep, k, n);
     const unsigned kept =
         ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(flag_bytes, _mm_setzero_si128()))) &
         0x3Fu;

@@ -62,14 +62,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int read_six_at_
     if (!six_columns::all_plain(digit, blank, minus, plus, point)) break;
     // A field of that form always reads: the fields that are not kept need
     // nothing more.
-    __m128i flag_bytes;
-    if (k + 8 <= n) {  // eight flags are readable: one load (a copy of six would stall it)
-      flag_bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(keep + k));
-    } else {
-      std::uint64_t flags = 0;
-      std::memcpy(&flags, keep + k, 6);
-      flag_bytes = _mm_cvtsi64_si128(static_cast<long long>(flags));
-    }
+    const __m128i flag_bytes = six_columns::keep_flags(keep, k, n);
     const auto kept = static_cast<__mmask8>(_mm_test_epi8_mask(flag_bytes, flag_bytes) & 0x3F);
     if (kept == 0) continue;
 
