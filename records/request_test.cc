@@ -88,67 +88,43 @@ TEST(FreeFormTest, Requests) {
 
 namespace brix::records::testing {
 
+// Paths by name and from BRIX_FIELDS: only those the processor has are
+// taken, a refused one leaves the path as it was, and the widest is the
+// default.
 TEST(FieldPathTest, ChosenByNameOnlyWhereTheProcessorHasIt) {
-  // The widest path is the default, and the general and scalar ones are
-  // always there.
   EXPECT_EQ(field_path(), widest_field_path());
-  EXPECT_TRUE(field_path_available(FieldPath::kGeneral));
-  EXPECT_TRUE(field_path_available(FieldPath::kScalar));
-  for (FieldPath path : kFieldPaths) {
-    FieldPath named = FieldPath::kGeneral;
-    ASSERT_TRUE(field_path_named(field_path_name(path), named));
-    EXPECT_EQ(named, path);
-    ASSERT_TRUE(use_field_path(FieldPath::kScalar));
-    EXPECT_EQ(use_field_path(path), field_path_available(path)) << field_path_name(path);
-    EXPECT_EQ(field_path(), field_path_available(path) ? path : FieldPath::kScalar);
-    // No path is wider than the widest.
-    if (field_path_available(path)) {
-      EXPECT_LE(int(path), int(widest_field_path()));
-    }
-  }
-  FieldPath unchanged = FieldPath::kSse;
-  EXPECT_FALSE(field_path_named("AVX2", unchanged));
-  EXPECT_FALSE(field_path_named("", unchanged));
-  EXPECT_EQ(unchanged, FieldPath::kSse);
-  use_field_path(widest_field_path());
-}
-
-TEST(FieldPathTest, FromTheEnvironment) {
   const struct {
     const char* value;
-    bool taken;
-    const char* message;
-  } cases[] = {
-      {nullptr, true, ""},
-      {"general", true, ""},
-      {"scalar", true, ""},
-      {"avx", false, "BRIX_FIELDS=avx: no such way of reading fields"},
-      {"scalar ", false, "BRIX_FIELDS=scalar : no such way of reading fields"},
-  };
+    const char* message;  // its start; empty when taken
+  } cases[] = {{nullptr, ""}, {"general", ""}, {"scalar", ""}, {"sse", nullptr},
+               {"avx2", nullptr}, {"avx512", nullptr},
+               {"avx", "BRIX_FIELDS=avx: no such way of reading fields"},
+               {"AVX2", "BRIX_FIELDS=AVX2: no such"}, {"", "BRIX_FIELDS=: no such"},
+               {"scalar ", "BRIX_FIELDS=scalar : no such way of reading fields"}};
+  const std::string lacks = ": this processor lacks the instructions of that path; it can take general, "
+                            "scalar" + std::string(field_path_available(FieldPath::kSse) ? ", sse" : "") +
+                            (field_path_available(FieldPath::kAvx2) ? ", avx2" : "");
   for (const auto& c : cases) {
+    FieldPath named = FieldPath::kGeneral;
+    const bool known = c.value && field_path_named(c.value, named);
+    const bool taken = c.value == nullptr || (known && field_path_available(named));
+    if (known) {
+      EXPECT_EQ(field_path_name(named), c.value);
+    }
+    ASSERT_TRUE(use_field_path(FieldPath::kScalar));
+    EXPECT_EQ(use_field_path(named), !known || taken) << c.value;
     ASSERT_TRUE(use_field_path(FieldPath::kGeneral));
     c.value ? ::setenv("BRIX_FIELDS", c.value, 1) : ::unsetenv("BRIX_FIELDS");
     std::string message;
-    EXPECT_EQ(use_field_path_from_environment(message), c.taken) << c.value;
-    EXPECT_EQ(message.substr(0, std::string_view(c.message).size()), c.message);
-    FieldPath named = FieldPath::kGeneral;
-    if (c.value && c.taken) field_path_named(c.value, named);
-    EXPECT_EQ(field_path(), named) << (c.value ? c.value : "unset");
-  }
-  // A path the processor lacks is refused with the ones it has; the path
-  // stays as it was.
-  for (FieldPath path : kFieldPaths) {
-    if (field_path_available(path)) continue;
-    const std::string name(field_path_name(path));
-    ::setenv("BRIX_FIELDS", name.c_str(), 1);
-    std::string message;
-    EXPECT_FALSE(use_field_path_from_environment(message));
-    EXPECT_EQ(message, "BRIX_FIELDS=" + name +
-                           ": this processor lacks the instructions of that path; it can take "
-                           "general, scalar" +
-                           (field_path_available(FieldPath::kSse) ? ", sse" : "") +
-                           (field_path_available(FieldPath::kAvx2) ? ", avx2" : ""));
-    EXPECT_EQ(field_path(), FieldPath::kGeneral);
+    EXPECT_EQ(use_field_path_from_environment(message), taken) << c.value;
+    const std::string want = taken      ? ""
+                             : c.message ? c.message
+                                         : "BRIX_FIELDS=" + std::string(c.value) + lacks;
+    EXPECT_EQ(c.message ? message.substr(0, want.size()) : message, want);
+    EXPECT_EQ(field_path(), taken && c.value ? named : FieldPath::kGeneral) << c.value;
+    if (taken) {
+      EXPECT_LE(int(named), int(widest_field_path()));
+    }
   }
   ::unsetenv("BRIX_FIELDS");
   use_field_path(widest_field_path());

@@ -28,13 +28,7 @@ std::string slurp(const std::string& path) {
   return (std::ostringstream() << in.rdbuf()).str();
 }
 
-std::string with_crlf(const std::string& text) {
-  return std::regex_replace(text, std::regex("\n"), "\r\n");
-}
-
-bool starts(const std::string& full, const std::string& part) {
-  return part.size() <= full.size() && full.compare(0, part.size(), part) == 0;
-}
+bool starts(const std::string& full, const std::string& part) { return full.rfind(part, 0) == 0; }
 
 struct Scenario {
   const char* name;
@@ -57,10 +51,10 @@ TEST(AllocationFailureTest, EveryAllocationOfTheExampleFailsInTurn) {
   for (const Scenario& s : {Scenario{"one thread", "1", false},
                             Scenario{"two threads, CR LF", "2", true}}) {
     Sandbox box;
-    const std::string xy = slurp(kExamples + "xy_coordinates.txt");
-    const std::string recon = slurp(kExamples + "recon_sst.txt");
-    box.write("xy_coordinates.txt", s.crlf ? with_crlf(xy) : xy);
-    box.write("recon_sst.txt", s.crlf ? with_crlf(recon) : recon);
+    for (const char* input : {"xy_coordinates.txt", "recon_sst.txt"}) {
+      const std::string text = slurp(kExamples + input);
+      box.write(input, s.crlf ? std::regex_replace(text, std::regex("\n"), "\r\n") : text);
+    }
     ::setenv("BRIX_THREADS", s.threads, 1);
 
     // The normal run, counting its allocations.
