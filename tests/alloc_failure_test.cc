@@ -7,10 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <regex>
-#include <sstream>
 #include <string>
 
 #include "tests/e2e.h"
@@ -21,12 +19,6 @@ namespace {
 const std::string kExamples = std::string(BRIX_SOURCE_DIR) + "/examples/";
 const char* const kTables[] = {"Brix_ELI_5N-5S.txt", "Brix_ELI_5N-5S_Spline.txt"};
 constexpr long kMostRuns = 300;  // per scenario and mode; more allocations are sampled
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  EXPECT_TRUE(in.good()) << "cannot read " << path;
-  return (std::ostringstream() << in.rdbuf()).str();
-}
 
 bool starts(const std::string& full, const std::string& part) { return full.rfind(part, 0) == 0; }
 

@@ -1,30 +1,6 @@
-// Whole runs described in the case files of tests/cases/: the files a run
-// starts with, its standard input, and what it must show and leave behind.
-//
-// A case starts with "=== name"; then come blocks, each "--- kind [args]":
-//   file NAME      the lines below are NAME's content in the run's folder
-//   clean NAME     NAME as the reference run sees it: the case's console,
-//                  error stream, status and tables must equal those of a run
-//                  on the clean files (files without a clean form are shared)
-//   link NAME TO   NAME is a symbolic link to TO;   dir NAME: NAME is a folder
-//   fifo NAME      NAME is a named pipe that a thread fills with the lines below
-//   chmod NAME MODE   once every file is in place ("." is the folder)
-//   as nobody      the run drops to uid 65534 (skipped where it cannot)
-//   threads none   no thread can start; the run must equal one where they can
-//   stdin          the standard input; "stdin from PATH": PATH is the input
-//   stdout closed  the program starts with its standard output closed
-//   stdout breaks  standard output is a pipe whose reader takes the console
-//                  pieces below, then goes away; only then is "stdin after" fed
-//   stdout         the console, one piece of tests/console.txt per line:
-//                  "welcome", "ask order", "points read     4", ...
-//   stdout has     pieces that must each appear in the console
-//   stderr         the error stream (else " End Brix_ELI")
-//   status N       the exit status (else 0)
-//   yearly, smoothed [none]   the table's whole content, or that it is absent
-//   yearly has     lines that must each appear in the yearly table
-// Lines of content end with LF; "\r", "\t", "\0", "\xHH" and "\\" stand for
-// their bytes, "\*N text" is the text's line N times, and a final "\c" drops
-// the LF of its line.
+// Whole runs described in the case files of tests/cases/ (their format is in
+// tests/cases/README.md): the files a run starts with, its standard input,
+// and what it must show and leave behind.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -20,13 +20,12 @@
 #include <sstream>
 
 namespace brix::e2e {
-namespace {
 
 std::string slurp(const std::string& path) {
-  return (std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str();
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_TRUE(in.good()) << "cannot read " << path;
+  return (std::ostringstream() << in.rdbuf()).str();
 }
-
-}  // namespace
 
 Sandbox::Sandbox() {
   char name[] = "/tmp/brix_e2e_XXXXXX";

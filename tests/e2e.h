@@ -53,6 +53,9 @@ class Sandbox {
   std::string dir_;
 };
 
+// A file's whole content (a failure of the test when it cannot be read).
+std::string slurp(const std::string& path);
+
 // A line of a text file of the tests turned into its bytes: "\r", "\t",
 // "\0", "\xHH" and "\\" stand for their bytes; the line ends with LF unless
 // it ends with "\c"; "\*N text" is the text's line N times.

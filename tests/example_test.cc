@@ -3,8 +3,6 @@
 // tables byte for byte.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "tests/e2e.h"
@@ -13,14 +11,6 @@ namespace brix::e2e {
 namespace {
 
 const std::string kExamples = std::string(BRIX_SOURCE_DIR) + "/examples/";
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  EXPECT_TRUE(in.good()) << "cannot read " << path;
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 TEST(ExampleTest, RunReproducesTheCommittedOutputs) {
   Sandbox box;
@@ -32,7 +22,6 @@ TEST(ExampleTest, RunReproducesTheCommittedOutputs) {
   EXPECT_EQ(r.err, slurp(kExamples + "expected/stderr.txt"));
   for (const char* table : {"Brix_ELI_5N-5S.txt", "Brix_ELI_5N-5S_Spline.txt"})
     EXPECT_EQ(box.read(table), slurp(kExamples + "expected/" + table)) << table;
-
 }
 
 }  // namespace

@@ -46,7 +46,11 @@
 // The checks of this file are left out of the coverage the fuzzer follows:
 // their comparisons, run over every value on every path, would otherwise take
 // most of its time, and the fuzzer learns nothing from them.
+#ifdef __clang__
 #define UNTRACED __attribute__((no_sanitize("coverage")))
+#else
+#define UNTRACED
+#endif
 
 namespace {
 
