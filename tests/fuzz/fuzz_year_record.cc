@@ -4,7 +4,8 @@
 // reading this processor has, every value at a stride and the kept ones
 // packed; then the file in blocks on that path. The path is chosen by the
 // file's length, so that every path is compared with the general reading
-// while each input costs three readings instead of one per path and target.
+// while each input costs three readings instead of one per path and target;
+// the test suite's replay of the seeds takes every path for every input.
 //
 // Input: two bytes give n (0 to 12000, little-endian, taken modulo 12001),
 // one byte the stride between two receiving values (1 to 3, bits 0-1),
@@ -145,7 +146,11 @@ extern "C" UNTRACED int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::si
   static const Format kHeader("(a)");
   static const Format kYear("(i5,12000f10.3)");
   static const std::vector<FieldPath> paths = brix::records::available_field_paths();
-  const FieldPath path = paths[length % paths.size()];
+#ifdef BRIX_FUZZ_REPLAY
+  const std::vector<FieldPath>& chosen = paths;
+#else
+  const std::vector<FieldPath> chosen{paths[length % paths.size()]};
+#endif
   const std::size_t span = n > 0 ? static_cast<std::size_t>(n - 1) * stride + 1 : 0;
   Area general_area(span), area(span), kept_area(static_cast<std::size_t>(n_kept));
   float* general_values = general_area.values();
@@ -192,36 +197,39 @@ extern "C" UNTRACED int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::si
     for (int k = 0; k < written; ++k)
       if (keep[std::size_t(k)]) expected_kept.push_back(general_values[std::size_t(k) * stride]);
 
-    // The same line from memory on the input's path.
+    // The same line from memory on the input's path (on every path where the
+    // seeds are replayed).
     const std::string_view raw = lines[line++];
     const std::string_view cleaned = brix::records::clean_line(raw.data(), raw.size(), clean);
-    brix::records::use_field_path(path);
-    std::int32_t year = 0;
-    const Outcome o = brix::records::read_line(
-        cleaned, kYear, {Target::integer(year), Target::reals(area.values(), n, stride)});
-    if (o != general_o)
-      fail("outcomes differ from the general reading", long(o), long(general_o), path);
-    if (year != general_year) fail("years differ from the general reading", year, general_year, path);
-    for (std::size_t i = 0; i < area.all.size(); ++i)
-      if (bits(area.all[i]) != bits(general_area.all[i]))
-        fail("a value differs from the general reading", long(i), long(bits(area.all[i])), path);
-    area.reset();
-    // The kept values, packed: all of them, or on an error those before
-    // the failing field (the places of later kept values may have been
-    // written then); nothing past the places of all kept values.
-    const Outcome kept_o = brix::records::read_line(
-        cleaned, kYear,
-        {Target::integer(year), Target::kept_reals(kept_area.values(), n, keep.data())});
-    if (kept_o != general_o)
-      fail("kept values: outcomes differ from the general reading", long(kept_o),
-           long(general_o), path);
-    const std::size_t stored = expected_kept.size();
-    if (stored > 0 && std::memcmp(kept_area.values(), expected_kept.data(), stored * 4) != 0)
-      fail("kept values differ from the general reading", long(stored), 0, path);
-    for (std::size_t i = 0; i < kept_area.all.size(); ++i)
-      if ((i < kGuard || i >= kGuard + std::size_t(n_kept)) && !untouched(kept_area.all[i]))
-        fail("written past the places of the kept values", long(i), 0, path);
-    kept_area.reset();
+    for (const FieldPath path : chosen) {
+      brix::records::use_field_path(path);
+      std::int32_t year = 0;
+      const Outcome o = brix::records::read_line(
+          cleaned, kYear, {Target::integer(year), Target::reals(area.values(), n, stride)});
+      if (o != general_o)
+        fail("outcomes differ from the general reading", long(o), long(general_o), path);
+      if (year != general_year) fail("years differ from the general reading", year, general_year, path);
+      for (std::size_t i = 0; i < area.all.size(); ++i)
+        if (bits(area.all[i]) != bits(general_area.all[i]))
+          fail("a value differs from the general reading", long(i), long(bits(area.all[i])), path);
+      area.reset();
+      // The kept values, packed: all of them, or on an error those before
+      // the failing field (the places of later kept values may have been
+      // written then); nothing past the places of all kept values.
+      const Outcome kept_o = brix::records::read_line(
+          cleaned, kYear,
+          {Target::integer(year), Target::kept_reals(kept_area.values(), n, keep.data())});
+      if (kept_o != general_o)
+        fail("kept values: outcomes differ from the general reading", long(kept_o),
+             long(general_o), path);
+      const std::size_t stored = expected_kept.size();
+      if (stored > 0 && std::memcmp(kept_area.values(), expected_kept.data(), stored * 4) != 0)
+        fail("kept values differ from the general reading", long(stored), 0, path);
+      for (std::size_t i = 0; i < kept_area.all.size(); ++i)
+        if ((i < kGuard || i >= kGuard + std::size_t(n_kept)) && !untouched(kept_area.all[i]))
+          fail("written past the places of the kept values", long(i), 0, path);
+      kept_area.reset();
+    }
     if (general_o == Outcome::kDone) {
       if (records == 0) first_year = general_year;
       kept.insert(kept.end(), expected_kept.begin(), expected_kept.end());
@@ -235,28 +243,30 @@ extern "C" UNTRACED int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::si
   file.close();
 
   // The same file in blocks, after the same header reading.
-  Unit& again = file.open({text, length});
-  if (header) {
-    TextField<80> field;
-    brix::records::read(again, kHeader, {Target::text(field)}, Handles::kErrorsAndEnd);
+  for (const FieldPath path : chosen) {
+    Unit& again = file.open({text, length});
+    if (header) {
+      TextField<80> field;
+      brix::records::read(again, kHeader, {Target::text(field)}, Handles::kErrorsAndEnd);
+    }
+    int fd;
+    std::uint64_t offset;
+    if (!again.regular_input(fd, offset)) fail("the file cannot be read in blocks");
+    Collect collected(n_kept);
+    int error = 0;
+    brix::records::use_field_path(path);
+    const brix::input::YearFields fields{n, keep.data(), n_kept};
+    if (brix::input::read_year_blocks(fd, offset, fields, threads, block, collected, error) ==
+        brix::input::BlocksEnd::kFailed)
+      fail("block reading failed", error);
+    if (collected.records != records)
+      fail("block reading: records", long(collected.records), records, path);
+    if (records > 0 && collected.first_year != first_year)
+      fail("block reading: first year", collected.first_year, first_year, path);
+    if (!kept.empty() && std::memcmp(kept.data(), collected.values.data(), kept.size() * 4) != 0)
+      fail("block reading: values differ", 0, 0, path);
+    file.close();
   }
-  int fd;
-  std::uint64_t offset;
-  if (!again.regular_input(fd, offset)) fail("the file cannot be read in blocks");
-  Collect collected(n_kept);
-  int error = 0;
-  brix::records::use_field_path(path);
-  const brix::input::YearFields fields{n, keep.data(), n_kept};
-  if (brix::input::read_year_blocks(fd, offset, fields, threads, block, collected, error) ==
-      brix::input::BlocksEnd::kFailed)
-    fail("block reading failed", error);
-  if (collected.records != records)
-    fail("block reading: records", long(collected.records), records, path);
-  if (records > 0 && collected.first_year != first_year)
-    fail("block reading: first year", collected.first_year, first_year, path);
-  if (!kept.empty() && std::memcmp(kept.data(), collected.values.data(), kept.size() * 4) != 0)
-    fail("block reading: values differ", 0, 0, path);
-  file.close();
 
   // Every line was read, unless the reading stopped at the record limit.
   if (requests < lines.size() && requests < static_cast<std::size_t>(kMaxRecords))
