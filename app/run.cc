@@ -1,3 +1,8 @@
+// The run as the user meets it: the dialogue's six questions, the two input
+// files, the yearly table and the smoothed table, as a numbered script of
+// stages over the named formats below. Each stage's work lives in input/
+// and stats/; every text the console shows is one of these formats, so a
+// line of the dialogue can be held against its format here.
 #include "app/run.h"
 
 #include <string>

@@ -28,7 +28,7 @@
 #include "stats/series.h"
 #include "stats/smoothed.h"
 #include "stats/yearly.h"
-#include "tools/generate.h"
+#include "generate/generate.h"
 
 namespace {
 

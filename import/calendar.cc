@@ -9,7 +9,9 @@
 namespace brix::importer {
 namespace {
 
-long long floor_div(long long a, long long b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+long long floor_div(long long a, long long b) {
+  return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
 
 // Days of a March-based year before the first of month m (3 = March ... 14 = February).
 long long days_before_march_month(int m) {
@@ -61,8 +63,10 @@ Date julian_date(long long z) {
 const long long kGregorianStart = gregorian_day(1582, 10, 15);
 
 // Days before each month in a year of fixed length.
-constexpr std::array<int, 13> kNoLeapBefore = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365};
-constexpr std::array<int, 13> kAllLeapBefore = {0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335, 366};
+constexpr std::array<int, 13> kNoLeapBefore = {0,   31,  59,  90,  120, 151, 181,
+                                               212, 243, 273, 304, 334, 365};
+constexpr std::array<int, 13> kAllLeapBefore = {0,   31,  60,  91,  121, 152, 182,
+                                                213, 244, 274, 305, 335, 366};
 
 Date fixed_length_date(long long z, const std::array<int, 13>& before) {
   long long length = before[12];
@@ -122,22 +126,32 @@ long long day_number(Calendar calendar, int year, int month, int day) {
       long long g = gregorian_day(year, month, day);
       return g >= kGregorianStart ? g : julian_day(year, month, day);
     }
-    case Calendar::kProlepticGregorian: return gregorian_day(year, month, day);
-    case Calendar::kJulian: return julian_day(year, month, day);
-    case Calendar::kNoLeap: return 365LL * year + kNoLeapBefore[month - 1] + day - 1;
-    case Calendar::kAllLeap: return 366LL * year + kAllLeapBefore[month - 1] + day - 1;
-    case Calendar::k360Day: return 360LL * year + 30 * (month - 1) + day - 1;
+    case Calendar::kProlepticGregorian:
+      return gregorian_day(year, month, day);
+    case Calendar::kJulian:
+      return julian_day(year, month, day);
+    case Calendar::kNoLeap:
+      return 365LL * year + kNoLeapBefore[month - 1] + day - 1;
+    case Calendar::kAllLeap:
+      return 366LL * year + kAllLeapBefore[month - 1] + day - 1;
+    case Calendar::k360Day:
+      return 360LL * year + 30 * (month - 1) + day - 1;
   }
   return 0;
 }
 
 Date date_of(Calendar calendar, long long day) {
   switch (calendar) {
-    case Calendar::kStandard: return day >= kGregorianStart ? gregorian_date(day) : julian_date(day);
-    case Calendar::kProlepticGregorian: return gregorian_date(day);
-    case Calendar::kJulian: return julian_date(day);
-    case Calendar::kNoLeap: return fixed_length_date(day, kNoLeapBefore);
-    case Calendar::kAllLeap: return fixed_length_date(day, kAllLeapBefore);
+    case Calendar::kStandard:
+      return day >= kGregorianStart ? gregorian_date(day) : julian_date(day);
+    case Calendar::kProlepticGregorian:
+      return gregorian_date(day);
+    case Calendar::kJulian:
+      return julian_date(day);
+    case Calendar::kNoLeap:
+      return fixed_length_date(day, kNoLeapBefore);
+    case Calendar::kAllLeap:
+      return fixed_length_date(day, kAllLeapBefore);
     case Calendar::k360Day: {
       long long year = floor_div(day, 360);
       int doy = static_cast<int>(day - 360 * year);
@@ -160,14 +174,16 @@ std::optional<TimeUnits> parse_time_units(std::string_view units, Calendar calen
   unit.erase(0, unit.find_first_not_of(' '));
   TimeUnits t;
   t.calendar = calendar;
-  if (unit == "days" || unit == "day" || unit == "d") t.seconds_per_unit = 86400;
+  if (unit == "days" || unit == "day" || unit == "d")
+    t.seconds_per_unit = 86400;
   else if (unit == "hours" || unit == "hour" || unit == "hrs" || unit == "hr" || unit == "h")
     t.seconds_per_unit = 3600;
   else if (unit == "minutes" || unit == "minute" || unit == "mins" || unit == "min")
     t.seconds_per_unit = 60;
   else if (unit == "seconds" || unit == "second" || unit == "secs" || unit == "sec" || unit == "s")
     t.seconds_per_unit = 1;
-  else return fail("the unit must be days, hours, minutes or seconds");
+  else
+    return fail("the unit must be days, hours, minutes or seconds");
 
   std::string_view s = std::string_view(text).substr(since + 7);
   std::size_t i = s.find_first_not_of(' ');
@@ -176,9 +192,11 @@ std::optional<TimeUnits> parse_time_units(std::string_view units, Calendar calen
   if (!take_int(s, i, y) || !take(s, i, '-') || !take_int(s, i, m) || !take(s, i, '-') ||
       !take_int(s, i, d) || m < 1 || m > 12 || d < 1 || d > 31 || y < -999999 || y > 999999)
     return fail("the date must be YYYY-MM-DD");
-  t.origin_day = day_number(calendar, static_cast<int>(y), static_cast<int>(m), static_cast<int>(d));
+  t.origin_day =
+      day_number(calendar, static_cast<int>(y), static_cast<int>(m), static_cast<int>(d));
   if (take(s, i, ' ') || take(s, i, 't')) {
-    while (take(s, i, ' ')) {}
+    while (take(s, i, ' ')) {
+    }
     long long hh = 0, mm = 0;
     std::size_t clock = i;
     if (take_int(s, i, hh) && take(s, i, ':') && take_int(s, i, mm)) {
@@ -200,9 +218,9 @@ std::optional<TimeUnits> parse_time_units(std::string_view units, Calendar calen
   std::string rest(s.substr(std::min(i, s.size())));
   rest.erase(0, rest.find_first_not_of(' '));
   rest.erase(rest.find_last_not_of(' ') + 1);
-  bool utc = rest.empty() || rest == "z" || rest == "utc" || rest == "gmt" ||
-             ((rest[0] == '+' || rest[0] == '-') &&
-              rest.find_first_not_of("0:", 1) == std::string::npos);
+  bool utc =
+      rest.empty() || rest == "z" || rest == "utc" || rest == "gmt" ||
+      ((rest[0] == '+' || rest[0] == '-') && rest.find_first_not_of("0:", 1) == std::string::npos);
   if (!utc) return fail("only UTC times are supported, not \"" + rest + "\"");
   return t;
 }

@@ -42,8 +42,8 @@ Date date_of(Calendar calendar, long long day);
 struct TimeUnits {
   Calendar calendar = Calendar::kStandard;
   double seconds_per_unit = 86400;
-  long long origin_day = 0;     // day_number of the date after "since"
-  double origin_seconds = 0;    // time of day of that date
+  long long origin_day = 0;   // day_number of the date after "since"
+  double origin_seconds = 0;  // time of day of that date
 };
 // nullopt with *why set when the text is not such a unit.
 std::optional<TimeUnits> parse_time_units(std::string_view units, Calendar calendar,

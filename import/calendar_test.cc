@@ -10,7 +10,11 @@ namespace {
 
 // The calendar month in which a time value falls; {0, 0}: the calendar, the
 // units or the value is refused.
-struct Known { const char *calendar, *units; double value; int year, month; };
+struct Known {
+  const char *calendar, *units;
+  double value;
+  int year, month;
+};
 const Known kKnown[] = {
     {"standard", "days since 1800-01-01 00:00:00", 0, 1800, 1},
     {"standard", "days since 1800-1-1", 30.99, 1800, 1},
@@ -51,16 +55,19 @@ TEST(Calendar, KnownDates) {
     std::string why;
     std::optional<YearMonth> got;
     if (auto calendar = parse_calendar(k.calendar)) {
-      if (auto units = parse_time_units(k.units, *calendar, &why)) got = month_of(*units, k.value);
-      else EXPECT_NE(why.find(k.units), std::string::npos) << why;  // the message quotes them
+      if (auto units = parse_time_units(k.units, *calendar, &why))
+        got = month_of(*units, k.value);
+      else
+        EXPECT_NE(why.find(k.units), std::string::npos) << why;  // the message quotes them
     }
-    EXPECT_EQ(got.value_or(YearMonth{}), (YearMonth{k.year, k.month})) << k.calendar << ", " << k.units << ", " << k.value;
+    EXPECT_EQ(got.value_or(YearMonth{}), (YearMonth{k.year, k.month}))
+        << k.calendar << ", " << k.units << ", " << k.value;
   }
 }
 
 TEST(Calendar, DatesAndDayNumbersAgreeBothWays) {
-  for (Calendar c : {Calendar::kStandard, Calendar::kProlepticGregorian, Calendar::kJulian, Calendar::kNoLeap,
-                     Calendar::kAllLeap, Calendar::k360Day})
+  for (Calendar c : {Calendar::kStandard, Calendar::kProlepticGregorian, Calendar::kJulian,
+                     Calendar::kNoLeap, Calendar::kAllLeap, Calendar::k360Day})
     for (long long z = -200000; z < 200000; ++z) {
       Date d = date_of(c, z), next = date_of(c, z + 1);
       ASSERT_EQ(day_number(c, d.year, d.month, d.day), z) << static_cast<int>(c);

@@ -44,8 +44,7 @@ std::string text_att(int nc, int var, const char* name) {
 std::vector<double> number_att(int nc, int var, const char* name, nc_type* type = nullptr) {
   nc_type t = 0;
   std::size_t len = 0;
-  if (nc_inq_att(nc, var, name, &t, &len) != NC_NOERR || t == NC_CHAR || t == NC_STRING)
-    return {};
+  if (nc_inq_att(nc, var, name, &t, &len) != NC_NOERR || t == NC_CHAR || t == NC_STRING) return {};
   std::vector<double> v(len);
   if (nc_get_att_double(nc, var, name, v.data()) != NC_NOERR) return {};
   if (type != nullptr) *type = t;
@@ -88,7 +87,9 @@ std::string squeezed(const std::string& s) {
   return out;
 }
 
-bool radians(const std::string& units) { return one_of(squeezed(units), {"radian", "radians", "rad"}); }
+bool radians(const std::string& units) {
+  return one_of(squeezed(units), {"radian", "radians", "rad"});
+}
 
 // What a variable is a coordinate of. A latitude is known by its units
 // (degrees_north) or its standard_name, never by its axis alone: the grid
@@ -100,10 +101,12 @@ Axis axis_of(int nc, int var) {
   std::string standard = lower(text_att(nc, var, "standard_name"));
   std::string name = lower(var_name(nc, var));
   bool in_radians = radians(units) && standard.empty();
-  if (one_of(units, {"degrees_north", "degree_north", "degrees_n", "degree_n", "degreesn", "degreen"}) ||
+  if (one_of(units,
+             {"degrees_north", "degree_north", "degrees_n", "degree_n", "degreesn", "degreen"}) ||
       standard == "latitude" || (in_radians && name.rfind("lat", 0) == 0))
     return Axis::kLat;
-  if (one_of(units, {"degrees_east", "degree_east", "degrees_e", "degree_e", "degreese", "degreee"}) ||
+  if (one_of(units,
+             {"degrees_east", "degree_east", "degrees_e", "degree_e", "degreese", "degreee"}) ||
       standard == "longitude" || (in_radians && name.rfind("lon", 0) == 0))
     return Axis::kLon;
   if (units.find("since") != std::string::npos || axis == "t" || standard == "time")
@@ -114,15 +117,24 @@ Axis axis_of(int nc, int var) {
 // The default fill value of a type, which marks values never written.
 std::vector<double> default_fill(nc_type type) {
   switch (type) {
-    case NC_SHORT: return {NC_FILL_SHORT};
-    case NC_USHORT: return {NC_FILL_USHORT};
-    case NC_INT: return {NC_FILL_INT};
-    case NC_UINT: return {NC_FILL_UINT};
-    case NC_INT64: return {static_cast<double>(NC_FILL_INT64)};
-    case NC_UINT64: return {static_cast<double>(NC_FILL_UINT64)};
-    case NC_FLOAT: return {NC_FILL_FLOAT};
-    case NC_DOUBLE: return {NC_FILL_DOUBLE};
-    default: return {};  // bytes have no default fill that marks missing values
+    case NC_SHORT:
+      return {NC_FILL_SHORT};
+    case NC_USHORT:
+      return {NC_FILL_USHORT};
+    case NC_INT:
+      return {NC_FILL_INT};
+    case NC_UINT:
+      return {NC_FILL_UINT};
+    case NC_INT64:
+      return {static_cast<double>(NC_FILL_INT64)};
+    case NC_UINT64:
+      return {static_cast<double>(NC_FILL_UINT64)};
+    case NC_FLOAT:
+      return {NC_FILL_FLOAT};
+    case NC_DOUBLE:
+      return {NC_FILL_DOUBLE};
+    default:
+      return {};  // bytes have no default fill that marks missing values
   }
 }
 
@@ -162,7 +174,8 @@ void Field::find_variable(const std::string& name) {
   }
   if (!name.empty()) {
     if (nc_inq_varid(ncid_, name.c_str(), &varid_) != NC_NOERR)
-      throw Failure(path_ + " has no variable " + name + "; its data variables: " + join(candidates));
+      throw Failure(path_ + " has no variable " + name +
+                    "; its data variables: " + join(candidates));
   } else if (standard.size() > 1) {
     throw Failure(path_ + " has several variables with standard_name sea_surface_temperature (" +
                   join(standard) + "); choose one with --var");
@@ -172,8 +185,10 @@ void Field::find_variable(const std::string& name) {
     for (const char* guess : {"sst", "tos", "SST"})
       if (nc_inq_varid(ncid_, guess, &varid_) == NC_NOERR) break;
     if (varid_ < 0)
-      throw Failure(path_ + " has no variable with standard_name sea_surface_temperature and none named "
-                    "sst, tos or SST; choose one with --var among its data variables: " + join(candidates));
+      throw Failure(path_ +
+                    " has no variable with standard_name sea_surface_temperature and none named "
+                    "sst, tos or SST; choose one with --var among its data variables: " +
+                    join(candidates));
   }
   name_ = var_name(ncid_, varid_);
   nc_type type = 0;
@@ -189,7 +204,8 @@ namespace {
 int coordinate_of(int nc, int dim) {
   int cv = -1;
   std::vector<int> over{dim};
-  if (nc_inq_varid(nc, dim_name(nc, dim).c_str(), &cv) == NC_NOERR && var_dims(nc, cv) == over) return cv;
+  if (nc_inq_varid(nc, dim_name(nc, dim).c_str(), &cv) == NC_NOERR && var_dims(nc, cv) == over)
+    return cv;
   int nvars = 0;
   nc_inq_nvars(nc, &nvars);
   for (int v = 0; v < nvars; ++v)
@@ -215,20 +231,23 @@ void Field::find_time(const std::vector<int>& dims) {
   for (std::size_t k = 0; k < dims.size() && time_dim_ < 0; ++k) {
     std::string dname = lower(dim_name(ncid_, dims[k]));
     int cv = coordinate_of(ncid_, dims[k]);
-    if (cv < 0 || (dims[k] != unlimited && dname.find("time") == std::string::npos && dname != "t")) continue;
+    if (cv < 0 || (dims[k] != unlimited && dname.find("time") == std::string::npos && dname != "t"))
+      continue;
     time_dim_ = static_cast<int>(k);
     tv = cv;
   }
-  const char* expected = "brix_import needs \"UNIT since DATE\", UNIT being days, hours, minutes or seconds "
-                         "(such as \"days since 1850-01-01\")";
+  const char* expected =
+      "brix_import needs \"UNIT since DATE\", UNIT being days, hours, minutes or seconds "
+      "(such as \"days since 1850-01-01\")";
   if (time_dim_ < 0)
-    throw Failure(name_ + " has no time coordinate (a dimension with a variable of units "
+    throw Failure(name_ +
+                  " has no time coordinate (a dimension with a variable of units "
                   "\"UNIT since DATE\", axis T or standard_name time)");
   std::string units = text_att(ncid_, tv, "units");
   auto unreadable = [&](const std::string& why) {
     bool form = why.find("expected") != std::string::npos;  // not "UNIT since DATE" at all
-    return Failure("the time variable " + var_name(ncid_, tv) + " of " + name_ + " has units \"" + units +
-                   "\"" + (form ? "" : " (" + why + ")") + "; " + expected);
+    return Failure("the time variable " + var_name(ncid_, tv) + " of " + name_ + " has units \"" +
+                   units + "\"" + (form ? "" : " (" + why + ")") + "; " + expected);
   };
 
   time_.resize(shape_[static_cast<std::size_t>(time_dim_)]);
@@ -282,16 +301,19 @@ void Field::find_grid(const std::vector<int>& dims) {
     int cv = coordinate_of(ncid_, dims[k]);
     if (cv < 0) nc_inq_varid(ncid_, dim_name(ncid_, dims[k]).c_str(), &cv);
     std::string standard = cv < 0 ? "" : lower(text_att(ncid_, cv, "standard_name"));
-    bool placed = cv >= 0 && (axis_of(ncid_, cv) == Axis::kLat || axis_of(ncid_, cv) == Axis::kLon ||
-                              standard == "grid_latitude" || standard == "grid_longitude");
+    bool placed =
+        cv >= 0 && (axis_of(ncid_, cv) == Axis::kLat || axis_of(ncid_, cv) == Axis::kLon ||
+                    standard == "grid_latitude" || standard == "grid_longitude");
     if (shape_[k] != 1 || placed) horizontal.push_back(static_cast<int>(k));
   }
   if (horizontal.size() > 2) {
     std::string names;
-    for (int k : horizontal) names += (names.empty() ? "" : ", ") + dim_name(ncid_, dims[static_cast<std::size_t>(k)]);
-    throw Failure(name_ + " has the dimensions " + names +
-                  " besides time; brix_import takes one or two horizontal dimensions, and others of length 1 "
-                  "(depth, level)");
+    for (int k : horizontal)
+      names += (names.empty() ? "" : ", ") + dim_name(ncid_, dims[static_cast<std::size_t>(k)]);
+    throw Failure(
+        name_ + " has the dimensions " + names +
+        " besides time; brix_import takes one or two horizontal dimensions, and others of length 1 "
+        "(depth, level)");
   }
   if (horizontal.empty()) throw Failure(name_ + " has no horizontal dimension besides time");
   std::vector<int> hdims;
@@ -301,11 +323,13 @@ void Field::find_grid(const std::vector<int>& dims) {
   rows_ = row_dim_ < 0 ? 1 : shape_[static_cast<std::size_t>(row_dim_)];
   columns_ = shape_[static_cast<std::size_t>(column_dim_)];
   for (int d : hdims) grid_dims_ += (grid_dims_.empty() ? "" : ", ") + dim_name(ncid_, d);
-  if (grid_from_coordinates(hdims) || grid_from_dimensions(hdims) || grid_from_rotated_pole(hdims)) return;
-  throw Failure(name_ + " has no latitude and longitude for its grid (" + grid_dims_ +
-                "): neither its coordinates attribute nor the variables over those dimensions include "
-                "a latitude and a longitude (units degrees_north and degrees_east, or standard_name latitude "
-                "and longitude)");
+  if (grid_from_coordinates(hdims) || grid_from_dimensions(hdims) || grid_from_rotated_pole(hdims))
+    return;
+  throw Failure(
+      name_ + " has no latitude and longitude for its grid (" + grid_dims_ +
+      "): neither its coordinates attribute nor the variables over those dimensions include "
+      "a latitude and a longitude (units degrees_north and degrees_east, or standard_name latitude "
+      "and longitude)");
 }
 
 // Latitude and longitude variables named by the coordinates attribute, or
@@ -319,7 +343,8 @@ bool Field::grid_from_coordinates(const std::vector<int>& hdims) {
     std::size_t end = names.find(' ', at);
     if (end == std::string::npos) end = names.size();
     int v = -1;
-    if (end > at && nc_inq_varid(ncid_, names.substr(at, end - at).c_str(), &v) == NC_NOERR) vars.push_back(v);
+    if (end > at && nc_inq_varid(ncid_, names.substr(at, end - at).c_str(), &v) == NC_NOERR)
+      vars.push_back(v);
     at = end + 1;
   }
   int nvars = 0;
@@ -357,7 +382,8 @@ bool Field::grid_from_dimensions(const std::vector<int>& hdims) {
   int c0 = coordinate_of(ncid_, hdims[0]), c1 = coordinate_of(ncid_, hdims[1]);
   if (c0 < 0 || c1 < 0) return false;
   Axis a0 = axis_of(ncid_, c0), a1 = axis_of(ncid_, c1);
-  if (!((a0 == Axis::kLat && a1 == Axis::kLon) || (a0 == Axis::kLon && a1 == Axis::kLat))) return false;
+  if (!((a0 == Axis::kLat && a1 == Axis::kLon) || (a0 == Axis::kLon && a1 == Axis::kLat)))
+    return false;
   rows_are_lat_ = a0 == Axis::kLat;
   lat_ = coordinate_values(ncid_, rows_are_lat_ ? c0 : c1, rows_are_lat_ ? rows_ : columns_, 90);
   lon_ = coordinate_values(ncid_, rows_are_lat_ ? c1 : c0, rows_are_lat_ ? columns_ : rows_, 720);
@@ -379,15 +405,17 @@ bool Field::grid_from_rotated_pole(const std::vector<int>& hdims) {
   if (c[0] < 0) nc_inq_varid(ncid_, dim_name(ncid_, hdims[0]).c_str(), &c[0]);
   if (c[1] < 0) nc_inq_varid(ncid_, dim_name(ncid_, hdims[1]).c_str(), &c[1]);
   if (c[0] < 0 || c[1] < 0) return false;
-  std::string s0 = lower(text_att(ncid_, c[0], "standard_name")), s1 = lower(text_att(ncid_, c[1], "standard_name"));
+  std::string s0 = lower(text_att(ncid_, c[0], "standard_name")),
+              s1 = lower(text_att(ncid_, c[1], "standard_name"));
   bool lat_first = s0 == "grid_latitude" && s1 == "grid_longitude";
   if (!lat_first && !(s0 == "grid_longitude" && s1 == "grid_latitude")) return false;
   std::string mapping = text_att(ncid_, varid_, "grid_mapping");
   int mv = -1;
   if (mapping.empty() || nc_inq_varid(ncid_, mapping.c_str(), &mv) != NC_NOERR)
-    throw Failure(name_ + " is on grid latitudes and longitudes (" + grid_dims_ +
-                  ") without a grid_mapping variable that places them, nor a true latitude and longitude "
-                  "in its coordinates attribute");
+    throw Failure(
+        name_ + " is on grid latitudes and longitudes (" + grid_dims_ +
+        ") without a grid_mapping variable that places them, nor a true latitude and longitude "
+        "in its coordinates attribute");
   std::string kind = text_att(ncid_, mv, "grid_mapping_name");
   std::vector<double> pole_lat = number_att(ncid_, mv, "grid_north_pole_latitude");
   std::vector<double> pole_lon = number_att(ncid_, mv, "grid_north_pole_longitude");
@@ -396,8 +424,10 @@ bool Field::grid_from_rotated_pole(const std::vector<int>& hdims) {
     throw Failure(name_ + "'s grid mapping " + mapping + " (grid_mapping_name \"" + kind +
                   "\") cannot be placed: brix_import knows rotated_latitude_longitude with "
                   "grid_north_pole_latitude and grid_north_pole_longitude");
-  std::vector<double> rlat = coordinate_values(ncid_, c[lat_first ? 0 : 1], lat_first ? rows_ : columns_, 90);
-  std::vector<double> rlon = coordinate_values(ncid_, c[lat_first ? 1 : 0], lat_first ? columns_ : rows_, 720);
+  std::vector<double> rlat =
+      coordinate_values(ncid_, c[lat_first ? 0 : 1], lat_first ? rows_ : columns_, 90);
+  std::vector<double> rlon =
+      coordinate_values(ncid_, c[lat_first ? 1 : 0], lat_first ? columns_ : rows_, 720);
   kind_ = GridKind::kRotated;
   cell_lat_.resize(rows_ * columns_);
   cell_lon_.resize(rows_ * columns_);
@@ -419,8 +449,10 @@ void unrotate(double rlat, double rlon, double pole_lat, double pole_lon, double
   double z = sp * slat + cp * clat * std::cos(x);
   lat = std::asin(std::clamp(z, -1.0, 1.0)) / rad;
   double lp = pole_lon * rad;
-  double east = std::sin(lp) * (cp * slat - sp * clat * std::cos(x)) - std::cos(lp) * clat * std::sin(x);
-  double north = std::cos(lp) * (cp * slat - sp * clat * std::cos(x)) + std::sin(lp) * clat * std::sin(x);
+  double east =
+      std::sin(lp) * (cp * slat - sp * clat * std::cos(x)) - std::cos(lp) * clat * std::sin(x);
+  double north =
+      std::cos(lp) * (cp * slat - sp * clat * std::cos(x)) + std::sin(lp) * clat * std::sin(x);
   lon = std::atan2(east, north) / rad;
   // Rounded to a billionth of a degree, so that 0 is written as 0, not as
   // the 1e-15 that the sines leave.
@@ -455,12 +487,13 @@ void Field::read_packing() {
   std::string u = squeezed(units_);
   if (one_of(u, {"k", "kelvin", "kelvins", "degk", "deg_k", "degrees_k", "degree_k"})) {
     celsius_offset_ = -273.15;
-  } else if (!one_of(u, {"degc", "celsius", "deg_c", "c", "degree_c", "degrees_c", "degreec", "degreesc",
-                         "degree_celsius", "degrees_celsius", "deg.c", "°c"})) {
-    warnings_.push_back(units_.empty()
-                            ? "variable " + name_ + " has no units; its values are written as they are"
-                            : "units \"" + units_ + "\" of " + name_ +
-                                  " are neither kelvin nor degrees Celsius; its values are written as they are");
+  } else if (!one_of(u, {"degc", "celsius", "deg_c", "c", "degree_c", "degrees_c", "degreec",
+                         "degreesc", "degree_celsius", "degrees_celsius", "deg.c", "°c"})) {
+    warnings_.push_back(
+        units_.empty()
+            ? "variable " + name_ + " has no units; its values are written as they are"
+            : "units \"" + units_ + "\" of " + name_ +
+                  " are neither kelvin nor degrees Celsius; its values are written as they are");
   }
 }
 

@@ -89,7 +89,7 @@ class Field {
   std::vector<std::string> warnings_;
   // Unpacking and missing values.
   double scale_ = 1, offset_ = 0, celsius_offset_ = 0;
-  std::vector<double> missing_;            // packed values that mean "missing"
+  std::vector<double> missing_;  // packed values that mean "missing"
   static constexpr double kInf = std::numeric_limits<double>::infinity();
   double raw_min_ = -kInf, raw_max_ = kInf;  // valid range of packed values
   double min_ = -kInf, max_ = kInf;          // valid range of unpacked values

@@ -16,7 +16,7 @@
 #include <set>
 #include <utility>
 
-#include "tools/generate.h"
+#include "records/fixed.h"
 
 namespace brix::importer {
 namespace {
@@ -98,8 +98,9 @@ class Staged {
   }
   // Renames the file to its own name; without `replace`, never over a file.
   void publish(bool replace) {
-    int status = replace ? ::rename(temp_.c_str(), path_.c_str())
-                         : ::renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE);
+    int status =
+        replace ? ::rename(temp_.c_str(), path_.c_str())
+                : ::renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE);
     if (status != 0 && !replace && (errno == EINVAL || errno == ENOSYS)) {  // no such renaming here
       struct stat st;
       errno = EEXIST;
@@ -162,9 +163,9 @@ double on_circle(double x) {
       if (!std::isnan(x)) lo = std::min(lo, x), hi = std::max(hi, x);
     return lo > hi ? std::string("none") : number(lo) + " to " + number(hi);
   };
-  throw Failure("no cell of " + f.name() + " lies in latitudes " + range_text(o.lat) + ", longitudes " +
-                (o.lon ? range_text(*o.lon) : "all") + " (its latitudes: " + extent(f.cell_lat()) +
-                "; its longitudes: " + extent(f.cell_lon()) + ")");
+  throw Failure("no cell of " + f.name() + " lies in latitudes " + range_text(o.lat) +
+                ", longitudes " + (o.lon ? range_text(*o.lon) : "all") + " (its latitudes: " +
+                extent(f.cell_lat()) + "; its longitudes: " + extent(f.cell_lon()) + ")");
 }
 
 // Every cell in the region is a point, in storage order, except one at the
@@ -176,7 +177,9 @@ Selection select_cells(const Field& f, const Options& o, Report& r) {
   for (std::size_t i = 0; i < f.rows(); ++i)
     for (std::size_t j = 0; j < f.columns(); ++j) {
       double lat = f.cell_lat()[i * f.columns() + j], lon = f.cell_lon()[i * f.columns() + j];
-      if (!(lat >= o.lat.lo && lat <= o.lat.hi) || std::isnan(lon) || (o.lon && !on_arc(lon, *o.lon))) continue;
+      if (!(lat >= o.lat.lo && lat <= o.lat.hi) || std::isnan(lon) ||
+          (o.lon && !on_arc(lon, *o.lon)))
+        continue;
       ++r.cells;
       if (!seen.insert({lat, on_circle(lon)}).second) {
         ++r.repeated;
@@ -211,8 +214,8 @@ double mean_longitude(const std::vector<double>& lons, bool negative_ones) {
 Selection select_blocks(const Field& f, const Options& o, Report& r) {
   if (f.kind() != GridKind::kRectilinear)
     throw Failure("--coarsen works on rectilinear grids only; " + f.name() + " is on a grid of " +
-                  count(static_cast<long long>(f.rows() * f.columns()), "cell") + " (" + f.grid_dims() +
-                  ") with a position each");
+                  count(static_cast<long long>(f.rows() * f.columns()), "cell") + " (" +
+                  f.grid_dims() + ") with a position each");
   std::vector<std::size_t> lats, lons;
   for (std::size_t k = 0; k < f.lat().size(); ++k)
     if (f.lat()[k] >= o.lat.lo && f.lat()[k] <= o.lat.hi) lats.push_back(k);
@@ -222,11 +225,14 @@ Selection select_blocks(const Field& f, const Options& o, Report& r) {
     double x = f.lon()[k];
     negative_ones |= x < 0;
     if (std::isnan(x) || (o.lon && !on_arc(x, *o.lon))) continue;
-    if (seen.insert(on_circle(x)).second) lons.push_back(k);
-    else ++r.repeated;
+    if (seen.insert(on_circle(x)).second)
+      lons.push_back(k);
+    else
+      ++r.repeated;
   }
   if (lats.empty() || lons.empty()) nothing_in_region(f, o);
-  std::sort(lats.begin(), lats.end(), [&](std::size_t a, std::size_t b) { return f.lat()[a] < f.lat()[b]; });
+  std::sort(lats.begin(), lats.end(),
+            [&](std::size_t a, std::size_t b) { return f.lat()[a] < f.lat()[b]; });
   double west = INFINITY;  // without --lon, blocks start at the least longitude
   for (std::size_t k : lons) west = std::min(west, f.lon()[k]);
   Range from{o.lon ? o.lon->lo : west, 0};
@@ -252,8 +258,8 @@ Selection select_blocks(const Field& f, const Options& o, Report& r) {
     std::vector<double> block_lons;
     for (std::size_t a = k.a; a < a1; ++a) lat_sum += f.lat()[lats[a]];
     for (std::size_t b = k.b; b < b1; ++b) block_lons.push_back(f.lon()[lons[b]]);
-    Point p{lat_sum / static_cast<double>(a1 - k.a), mean_longitude(block_lons, negative_ones), s.cells.size(),
-            (a1 - k.a) * (b1 - k.b)};
+    Point p{lat_sum / static_cast<double>(a1 - k.a), mean_longitude(block_lons, negative_ones),
+            s.cells.size(), (a1 - k.a) * (b1 - k.b)};
     for (std::size_t a = k.a; a < a1; ++a)
       for (std::size_t b = k.b; b < b1; ++b)
         s.cells.push_back(f.rows_are_latitudes() ? Cell{lats[a], lons[b]} : Cell{lons[b], lats[a]});
@@ -273,7 +279,8 @@ Selection select_blocks(const Field& f, const Options& o, Report& r) {
 
 // The advice when the region holds more than brix_eli takes.
 std::string too_many(const Field& f, const Options& o, const Report& r) {
-  std::string s = std::to_string(r.kept) + " grid points to write, more than the " + std::to_string(kMaxPoints) +
+  std::string s = std::to_string(r.kept) + " grid points to write, more than the " +
+                  std::to_string(kMaxPoints) +
                   " brix_eli takes: choose a narrower region with --lat or --lon";
   if (f.kind() != GridKind::kRectilinear)
     return s + " (now " + count(r.points, "cell") + " in the region)";
@@ -313,7 +320,8 @@ std::vector<std::vector<std::size_t>> select_years(const Field& f, const Options
     auto it = seen.find(year);
     if (it == seen.end()) return false;
     for (int m = 1; m <= 12; ++m)
-      if (o.months[static_cast<std::size_t>(m)] && !it->second[static_cast<std::size_t>(m)]) return false;
+      if (o.months[static_cast<std::size_t>(m)] && !it->second[static_cast<std::size_t>(m)])
+        return false;
     return true;
   };
   std::string months = months_text(o.months);
@@ -321,7 +329,8 @@ std::vector<std::vector<std::size_t>> select_years(const Field& f, const Options
   long long a = o.years ? (*o.years)[0] : r.first_step.year;
   long long b = o.years ? (*o.years)[1] : r.last_step.year;
   std::vector<int> written;
-  for (long long y = std::max<long long>(a, r.first_step.year); y <= std::min<long long>(b, r.last_step.year); ++y)
+  for (long long y = std::max<long long>(a, r.first_step.year);
+       y <= std::min<long long>(b, r.last_step.year); ++y)
     (complete(static_cast<int>(y)) ? written : r.incomplete).push_back(static_cast<int>(y));
   if (written.empty() && !o.years) {
     // Yearly data, or a single step: the month of the steps makes a year.
@@ -336,30 +345,36 @@ std::vector<std::vector<std::size_t>> select_years(const Field& f, const Options
     if (single) {
       auto most = std::max_element(months_seen.begin(), months_seen.end(),
                                    [](auto& x, auto& y) { return x.second < y.second; });
-      throw Failure("no complete year: each year of " + f.name() + " (" + year_month(r.first_step) + " to " +
-                    year_month(r.last_step) + ") has a single time step; give --months " + std::to_string(most->first) + " to take the step of month " +
+      throw Failure("no complete year: each year of " + f.name() + " (" + year_month(r.first_step) +
+                    " to " + year_month(r.last_step) + ") has a single time step; give --months " +
+                    std::to_string(most->first) + " to take the step of month " +
                     std::to_string(most->first) + " as the year's value");
     }
   }
   if (written.empty())
-    throw Failure("no complete year: no year " + (o.years ? "of " + std::to_string(a) + ":" + std::to_string(b) + " " : std::string()) +
-                  "in " + f.name() + " (" + year_month(r.first_step) + " to " + year_month(r.last_step) +
-                  ") has a time step in each of its " + months);
+    throw Failure(
+        "no complete year: no year " +
+        (o.years ? "of " + std::to_string(a) + ":" + std::to_string(b) + " " : std::string()) +
+        "in " + f.name() + " (" + year_month(r.first_step) + " to " + year_month(r.last_step) +
+        ") has a time step in each of its " + months);
   r.first_year = written.front();
   r.last_year = written.back();
   if (o.years && (r.first_year != a || r.last_year != b))
-    r.years_note = "--years " + std::to_string(a) + ":" + std::to_string(b) + " asked for, but the time steps run from " +
-                   year_month(r.first_step) + " to " + year_month(r.last_step) +
+    r.years_note = "--years " + std::to_string(a) + ":" + std::to_string(b) +
+                   " asked for, but the time steps run from " + year_month(r.first_step) + " to " +
+                   year_month(r.last_step) +
                    (r.incomplete.empty() ? "" : ", and some years lack a month");
   if (r.last_year - r.first_year + 1 < 4)
-    r.warnings.push_back("only " + count(r.last_year - r.first_year + 1, "year") +
-                         " written: brix_eli's spline needs 4 years or more, so its smoothed table will hold the "
-                         "spline's refusal markers");
+    r.warnings.push_back(
+        "only " + count(r.last_year - r.first_year + 1, "year") +
+        " written: brix_eli's spline needs 4 years or more, so its smoothed table will hold the "
+        "spline's refusal markers");
   for (int y : r.incomplete)
     if (y > r.first_year && y < r.last_year)
-      throw Failure("year " + std::to_string(y) + " lacks a time step in some of its " + months +
-                    ", and brix_eli needs years that follow each other: give --years to write only the "
-                    "years before it or after it");
+      throw Failure(
+          "year " + std::to_string(y) + " lacks a time step in some of its " + months +
+          ", and brix_eli needs years that follow each other: give --years to write only the "
+          "years before it or after it");
   int n = r.last_year - r.first_year + 1;
   if (n > kMaxYears)
     throw Failure(std::to_string(n) + " years to write (" + std::to_string(r.first_year) + " to " +
@@ -469,9 +484,10 @@ Report run(const Options& o) {
     kept_lon.push_back(s.points[p].lon);
     for (std::size_t y = 0; y < steps.size(); ++y)
       if (milli[y * np + p] == kTooWide)
-        throw Failure("the " + std::to_string(r.first_year + static_cast<int>(y)) + " value at latitude " +
-                      number(s.points[p].lat) + ", longitude " + number(s.points[p].lon) +
-                      " does not fit the 10 columns of brix_eli's value field (-99999.999 to 999999.999)");
+        throw Failure(
+            "the " + std::to_string(r.first_year + static_cast<int>(y)) + " value at latitude " +
+            number(s.points[p].lat) + ", longitude " + number(s.points[p].lon) +
+            " does not fit the 10 columns of brix_eli's value field (-99999.999 to 999999.999)");
   }
   r.left_out = static_cast<int>(np) - r.kept;
   if (r.kept == 0)
@@ -483,12 +499,15 @@ Report run(const Options& o) {
   Staged xy(o.xy), recon(o.recon);
   for (std::size_t p = 0; p < np; ++p)
     if (kept[p])
-      xy.write(number(static_cast<float>(s.points[p].lat)) + " " + number(static_cast<float>(s.points[p].lon)) +
-               "\n");
+      xy.write(number(static_cast<float>(s.points[p].lat)) + " " +
+               number(static_cast<float>(s.points[p].lon)) + "\n");
   std::string title = r.title.empty() ? "" : " (" + r.title + ")";
-  recon.write(base_name(o.input) + title + ": " + r.variable + ", mean of " + months_text(o.months) +
-              ", latitudes " + range_text(o.lat) + ", longitudes " + (o.lon ? range_text(*o.lon) : "all") +
-              (o.coarsen > 1 ? ", blocks of " + std::to_string(o.coarsen) + " by " + std::to_string(o.coarsen) : "") +
+  recon.write(base_name(o.input) + title + ": " + r.variable + ", mean of " +
+              months_text(o.months) + ", latitudes " + range_text(o.lat) + ", longitudes " +
+              (o.lon ? range_text(*o.lon) : "all") +
+              (o.coarsen > 1
+                   ? ", blocks of " + std::to_string(o.coarsen) + " by " + std::to_string(o.coarsen)
+                   : "") +
               "\n");
   std::vector<char> line(5 + 10 * static_cast<std::size_t>(r.kept) + 1);
   for (std::size_t y = 0; y < steps.size(); ++y) {
@@ -496,7 +515,7 @@ Report run(const Options& o) {
     char* out = line.data() + 5;
     for (std::size_t p = 0; p < np; ++p) {
       if (!kept[p]) continue;
-      gen::put_milli(out, milli[y * np + p]);
+      records::put_fixed_field(out, 10, 3, milli[y * np + p]);
       out += 10;
     }
     *out = '\n';
@@ -523,36 +542,51 @@ std::string describe(const Options& o, const Report& r) {
   };
   row("variable", r.variable + (r.units.empty() ? "" : ", units " + r.units));
   std::string grid;
-  long long rows = static_cast<long long>(r.grid_rows), columns = static_cast<long long>(r.grid_columns);
+  long long rows = static_cast<long long>(r.grid_rows),
+            columns = static_cast<long long>(r.grid_columns);
   switch (r.kind) {
-    case GridKind::kRectilinear: grid = "rectilinear, " + count(rows, "row") + " by " + count(columns, "column"); break;
-    case GridKind::kRotated: grid = "rotated pole, " + count(rows, "row") + " by " + count(columns, "column"); break;
-    case GridKind::kCurvilinear: grid = "curvilinear, " + count(rows, "row") + " by " + count(columns, "column"); break;
-    case GridKind::kUnstructured: grid = "unstructured, " + count(columns, "cell"); break;
+    case GridKind::kRectilinear:
+      grid = "rectilinear, " + count(rows, "row") + " by " + count(columns, "column");
+      break;
+    case GridKind::kRotated:
+      grid = "rotated pole, " + count(rows, "row") + " by " + count(columns, "column");
+      break;
+    case GridKind::kCurvilinear:
+      grid = "curvilinear, " + count(rows, "row") + " by " + count(columns, "column");
+      break;
+    case GridKind::kUnstructured:
+      grid = "unstructured, " + count(columns, "cell");
+      break;
   }
-  row("grid", grid + " (" + r.grid_dims + "), " + count(static_cast<long long>(r.n_time), "time step") + " from " +
-                  year_month(r.first_step) + " to " + year_month(r.last_step) + " (calendar " + r.calendar + ")");
-  std::string region = "latitudes " + range_text(o.lat) + ", longitudes " + (o.lon ? range_text(*o.lon) : "all") +
-                       ": " + count(r.cells, "cell");
+  row("grid", grid + " (" + r.grid_dims + "), " +
+                  count(static_cast<long long>(r.n_time), "time step") + " from " +
+                  year_month(r.first_step) + " to " + year_month(r.last_step) + " (calendar " +
+                  r.calendar + ")");
+  std::string region = "latitudes " + range_text(o.lat) + ", longitudes " +
+                       (o.lon ? range_text(*o.lon) : "all") + ": " + count(r.cells, "cell");
   if (r.kind == GridKind::kRectilinear)
     region += " (" + count(r.rows, "latitude") + " by " + count(r.columns, "longitude") + ")";
   if (r.repeated > 0)
-    region += "; " + std::to_string(r.repeated) + " at the position of another (a longitude stored twice, such as 0 "
+    region += "; " + std::to_string(r.repeated) +
+              " at the position of another (a longitude stored twice, such as 0 "
               "and 360) dropped";
   if (o.coarsen > 1)
-    region += "; blocks of " + std::to_string(o.coarsen) + " by " + std::to_string(o.coarsen) + ": " +
-              count(r.points, "point");
+    region += "; blocks of " + std::to_string(o.coarsen) + " by " + std::to_string(o.coarsen) +
+              ": " + count(r.points, "point");
   row("region", region);
-  row("grid points", std::to_string(r.kept) + " written, " + std::to_string(r.left_out) +
-                         " left out for lack of a value at some time step used (land, sea ice, gaps)");
+  row("grid points",
+      std::to_string(r.kept) + " written, " + std::to_string(r.left_out) +
+          " left out for lack of a value at some time step used (land, sea ice, gaps)");
   std::string incomplete;
   for (int y : r.incomplete) incomplete += (incomplete.empty() ? "" : ", ") + std::to_string(y);
   row("years", std::to_string(r.first_year) + " to " + std::to_string(r.last_year) + " (" +
-                   count(r.last_year - r.first_year + 1, "year") + "), each the mean of " + months_text(o.months) +
+                   count(r.last_year - r.first_year + 1, "year") + "), each the mean of " +
+                   months_text(o.months) +
                    (incomplete.empty() ? "" : "; left out for a missing month: " + incomplete) +
                    (r.years_note.empty() ? "" : "; " + r.years_note));
   row("wrote", o.xy + " and " + o.recon);
-  s += "Answers for brix_eli, followed by a threshold (such as 28.5) and a spline period (such as 10):\n";
+  s += "Answers for brix_eli, followed by a threshold (such as 28.5) and a spline period (such as "
+       "10):\n";
   s += o.xy + "\n1\n" + (r.dateline ? "y" : "n") + "\n" + o.recon + "\n";
   return s;
 }

@@ -37,7 +37,7 @@ struct Report {
   std::string variable, units, title, calendar;
   std::vector<std::string> warnings;
   GridKind kind = GridKind::kRectilinear;
-  std::string grid_dims;                    // the horizontal dimensions' names
+  std::string grid_dims;  // the horizontal dimensions' names
   std::size_t grid_rows = 0, grid_columns = 0, n_time = 0;
   YearMonth first_step, last_step;
   int rows = 0, columns = 0;  // rectilinear grids: of the region

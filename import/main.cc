@@ -65,7 +65,8 @@ Range to_range(std::string_view option, std::string_view text, bool any_order) {
   Range r;
   if (colon == std::string_view::npos || !to_double(text.substr(0, colon), r.lo) ||
       !to_double(text.substr(colon + 1), r.hi))
-    usage_error(std::string(option) + " takes two numbers as FROM:TO, not \"" + std::string(text) + "\"");
+    usage_error(std::string(option) + " takes two numbers as FROM:TO, not \"" + std::string(text) +
+                "\"");
   if (!any_order && r.lo > r.hi) usage_error(std::string(option) + " needs FROM <= TO");
   return r;
 }
@@ -114,19 +115,26 @@ int main(int argc, char** argv) {
         usage_error("unknown option " + std::string(a));
       if (i + 1 >= argc) usage_error(std::string(a) + " needs a value");
       std::string_view v = argv[++i];
-      if (a == "--var") o.var = v;
-      else if (a == "--lat") o.lat = to_range(a, v, false);
-      else if (a == "--lon") o.lon = to_range(a, v, true);
+      if (a == "--var")
+        o.var = v;
+      else if (a == "--lat")
+        o.lat = to_range(a, v, false);
+      else if (a == "--lon")
+        o.lon = to_range(a, v, true);
       else if (a == "--years") {
         Range r = to_range(a, v, false);
         int first = static_cast<int>(r.lo), last = static_cast<int>(r.hi);
         if (first != r.lo || last != r.hi) usage_error("--years takes whole years, as 1950:2020");
         o.years = std::array<int, 2>{first, last};
-      } else if (a == "--months") o.months = to_months(v);
+      } else if (a == "--months")
+        o.months = to_months(v);
       else if (a == "--coarsen") {
-        if (!to_int(v, o.coarsen) || o.coarsen < 1) usage_error("--coarsen takes a whole number of cells, 1 or more");
-      } else if (a == "--xy") o.xy = v;
-      else o.recon = v;
+        if (!to_int(v, o.coarsen) || o.coarsen < 1)
+          usage_error("--coarsen takes a whole number of cells, 1 or more");
+      } else if (a == "--xy")
+        o.xy = v;
+      else
+        o.recon = v;
       continue;
     }
     if (!o.input.empty()) usage_error("one netCDF file only, not also " + std::string(a));
@@ -137,7 +145,8 @@ int main(int argc, char** argv) {
 
   try {
     brix::importer::Report r = brix::importer::run(o);
-    for (const std::string& w : r.warnings) std::fprintf(stderr, "brix_import: warning: %s\n", w.c_str());
+    for (const std::string& w : r.warnings)
+      std::fprintf(stderr, "brix_import: warning: %s\n", w.c_str());
     std::fputs(brix::importer::describe(o, r).c_str(), stdout);
   } catch (const brix::importer::Failure& e) {
     std::fprintf(stderr, "brix_import: %s\n", e.what());

@@ -77,7 +77,8 @@ int main(int argc, char** argv) {
       for (std::size_t j = 0; j < nlon; ++j) {
         double phase = 2 * M_PI * (static_cast<double>(t) / 12.0 + static_cast<double>(j) / 180.0);
         bool land = std::sin(lat[i] * 0.07) * std::cos(lon[j] * 0.05) > 0.6;
-        field[i * nlon + j] = land ? fill : static_cast<float>(29.0 - 0.004 * lat[i] * lat[i] + std::sin(phase));
+        field[i * nlon + j] =
+            land ? fill : static_cast<float>(29.0 - 0.004 * lat[i] * lat[i] + std::sin(phase));
       }
     std::size_t s4[4] = {t, 0, 0, 0}, c4[4] = {1, 1, nlat, nlon};
     check(nc_put_vara_float(nc, v, s4, c4, field.data()), "sst values");

@@ -19,7 +19,7 @@
 #include "input/run_data.h"
 #include "records/request.h"
 #include "records/test_util.h"
-#include "tools/generate.h"
+#include "generate/generate.h"
 
 namespace brix::input {
 namespace {

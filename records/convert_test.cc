@@ -1,8 +1,10 @@
 #include "records/convert.h"
 
+#include <climits>
 #include <random>
 #include <vector>
 
+#include "records/fixed.h"
 #include "records/plain.h"
 #include "records/test_util.h"
 
@@ -38,6 +40,18 @@ TEST(ConvertTest, IntegerInput) {
                         get_integer_value(c[0], v[1])};
     for (int i = 0; i < 2; ++i)  // as an Iw field, then as a free-form value
       EXPECT_EQ(ok[i] ? std::to_string(v[i]) : v[i] == 42 ? "error" : "changed", c[1 + i]) << c[0];
+  }
+}
+
+TEST(ConvertTest, FixedPointFields) {
+  const struct { std::int32_t v; int w, d; const char* field; } kCases[] = {
+      {28512, 10, 3, "    28.512"}, {-1, 10, 3, "    -0.001"}, {0, 10, 3, "     0.000"},
+      {-99999999, 10, 3, "-99999.999"}, {999999999, 10, 3, "999999.999"},
+      {-100000000, 10, 3, "**********"}, {INT32_MIN, 10, 3, "**********"}, {-500, 7, 2, "  -5.00"}};
+  for (const auto& c : kCases) {
+    std::string field(std::size_t(c.w) + 1, '?');  // one column more, which must stay
+    put_fixed_field(field.data(), c.w, c.d, c.v);
+    EXPECT_EQ(field, c.field + std::string("?")) << c.v;
   }
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "tools/generate.h"
+#include "generate/generate.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/generate.h"
+#include "generate/generate.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,6 +6,8 @@
 #include <cstring>
 #include <stdexcept>
 #include <string_view>
+
+#include "records/fixed.h"
 
 namespace brix::gen {
 namespace {
@@ -85,28 +87,8 @@ class FileSink : public Sink {
   std::FILE* f_;
 };
 
-// v / 10^decimals written with that many decimals ("-5.00", "29.512"); at
-// most 15 characters. Returns their number.
-std::size_t put_fixed(char* out, std::int32_t v, int decimals) {
-  char digits[16];
-  int n = 0;
-  std::int64_t m = v < 0 ? -std::int64_t{v} : v;
-  for (int i = 0; i < decimals; ++i) {
-    digits[n++] = static_cast<char>('0' + m % 10);
-    m /= 10;
-  }
-  digits[n++] = '.';
-  do {
-    digits[n++] = static_cast<char>('0' + m % 10);
-    m /= 10;
-  } while (m != 0);
-  if (v < 0) digits[n++] = '-';
-  for (int i = 0; i < n; ++i) out[i] = digits[n - 1 - i];
-  return static_cast<std::size_t>(n);
-}
-
 // Hundredths of a degree as "-5.00", "120.00".
-std::size_t put_centi(char* out, std::int32_t v) { return put_fixed(out, v, 2); }
+std::size_t put_centi(char* out, std::int32_t v) { return records::put_fixed(out, v, 2); }
 
 // Replaces each run of blanks that ends at a tab stop (every 8 columns) by
 // one tab, as unexpand does; expanding the tabs again gives the line back.
@@ -251,7 +233,7 @@ class Generator {
       std::snprintf(fixed.data(), 7, "%5d", year);
       if (!m.any()) {
         char* out = fixed.data() + 5;
-        for (int p = 0; p < n_; ++p, out += 10) put_milli(out, row[p]);
+        for (int p = 0; p < n_; ++p, out += 10) records::put_fixed_field(out, 10, 3, row[p]);
         *out = '\n';
         sink.write(fixed.data(), 5 + 10 * static_cast<std::size_t>(n_) + 1);
         if (truth != nullptr) truth->insert(truth->end(), row.begin(), row.end());
@@ -311,7 +293,7 @@ class Generator {
         std::memset(field, ' ', 10 - digits.size());
         std::memcpy(field + 10 - digits.size(), digits.data(), digits.size());
       } else {
-        put_milli(field, row[p]);
+        records::put_fixed_field(field, 10, 3, row[p]);
       }
       if (comma) {
         std::string_view v(field, 10);
@@ -458,18 +440,6 @@ std::string write_files(const Options& o, const std::string& xy_path,
   if (!why.empty()) return why;
   if (written != nullptr) *written = w;
   return "";
-}
-
-void put_milli(char* out, std::int32_t value) {
-  char text[16];
-  int n = static_cast<int>(put_fixed(text, value, 3));
-  int pad = 10 - n;
-  if (pad < 0) {  // outside the documented range: no room, as an F field shows it
-    std::memset(out, '*', 10);
-    return;
-  }
-  std::memset(out, ' ', static_cast<std::size_t>(pad));
-  std::memcpy(out + pad, text, static_cast<std::size_t>(n));
 }
 
 }  // namespace brix::gen

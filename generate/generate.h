@@ -93,8 +93,4 @@ struct Written {
 std::string write_files(const Options& options, const std::string& xy_path,
                         const std::string& recon_path, Written* written = nullptr);
 
-// Writes value/1000 exactly as "%10.3f" does, in 10 characters (no NUL),
-// for -99999999 <= value <= 999999999; outside that, 10 asterisks.
-void put_milli(char* out, std::int32_t value);
-
 }  // namespace brix::gen
