@@ -100,11 +100,15 @@ struct OutputUnit : TempFile {
 };
 
 #ifdef BRIX_SOURCE_DIR
-// The cases of records/testdata/<file> under the tag: its lines that start
-// with the tag, split into fields at blanks, without the tag. A field in
-// double quotes may hold blanks and the escapes \n \r \t \0 \\ \".
+// The cases of records/testdata/<file> (or of <file> in the source tree when
+// it names a folder) under the tag: its lines that start with the tag, split
+// into fields at blanks, without the tag. A field in double quotes may hold
+// blanks and the escapes \n \r \t \0 \\ \".
 inline auto cases(const std::string& file, const std::string& tag) {
-  std::ifstream in(BRIX_SOURCE_DIR "/records/testdata/" + file);
+  std::ifstream in(BRIX_SOURCE_DIR + std::string(file.find('/') == std::string::npos
+                                                     ? "/records/testdata/"
+                                                     : "/") +
+                   file);
   std::vector<std::vector<std::string>> out;
   for (std::string line; std::getline(in, line);) {
     for (std::size_t i = 0; (i = line.find('\\', i)) != std::string::npos; ++i) {
