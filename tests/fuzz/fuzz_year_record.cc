@@ -1,35 +1,27 @@
-// Fuzzes the formatted read of the year records, "(i5,12000f10.3)", with any
-// number of values per record: through a unit over a file with the general
-// field reading, and from the same lines in memory on one path of field
-// reading this processor has, every value at a stride and the kept ones
-// packed; then the file in blocks on that path. The path is chosen by the
-// file's length, so that every path is compared with the general reading
-// while each input costs three readings instead of one per path and target;
-// the test suite's replay of the seeds takes every path for every input.
+// Fuzzes the formatted read of the year records, "(i5,12000f10.3)", with n
+// values per record: through a unit over a file with the general field
+// reading, and from the same lines in memory on one path of field reading
+// (chosen by the file's length; the suite's replay of the seeds takes every
+// path), every value at a stride and the kept ones packed; then the file in
+// blocks on that path.
 //
-// Input: two bytes give n (0 to 12000, little-endian, taken modulo 12001),
-// one byte the stride between two receiving values (1 to 3, bits 0-1),
-// whether a header line is read first with "(a)" (bit 2), and for the block
-// reading its block size (bits 3-4: one block, as 1 MB for so small a file,
-// or 1 byte to 8 KB after the file's length), two threads (bit 5, smallest
-// blocks only: threads are slow under the sanitizers) and the fields kept
-// (bits 6-7); the rest is the file. Every line is read until the end of the
-// file, or until 2501 records were read, where the program stops reading.
-// n is cut to 7 fields more than the longest line holds: the fields past a
-// line's end all read alike, and 12000 of them per line made most inputs
-// spend their time there. For the same reason n is at most 1,023 (more fields
-// run the same code over more of them) and the file is cut after the lines
-// that fit in 1,024 fields (n + 1 per line; 4,096 lines of the year alone,
-// enough for the record limit): many short lines under a long one read
-// mostly the fields past their ends.
+// Input: two bytes give n (little-endian, modulo 12001), one byte the stride
+// of the receiving values (1 to 3, bits 0-1), whether a header line is read
+// first with "(a)" (bit 2), the block size (bits 3-4: one block, or 1 byte to
+// 8 KB after the file's length), two threads (bit 5, smallest blocks only:
+// threads are slow under the sanitizers) and the fields kept (bits 6-7); the
+// rest is the file, read to its end or to the 2501st record, where the
+// program stops. Fields past a line's end all read alike, and so do more
+// fields than a thousand: n is at most 7 more than the longest line holds and
+// 1,023, and the file is cut after the lines that fit in 1,024 fields (n + 1
+// per line; 4,096 lines of the year alone, enough for the record limit).
 //
 // Checked: each request takes exactly one line; nothing is written outside
-// the n receiving values (guard areas before and after, and the gaps of the
-// stride) or past the places of the kept values; a done request fills all n
-// values, an error request a leading part of them; the path gives the
-// outcome, the year and the bits of every value and every kept value that
-// the general reading through the unit gives; the block reading gives the
-// same records, first year and kept values.
+// the n receiving values (guards around them and in the stride's gaps) or
+// past the places of the kept values; done fills all n values, error a
+// leading part; the path gives the outcome, year and bits of every value and
+// kept value of the general reading through the unit; the block reading
+// gives the same records, first year and kept values.
 #include <algorithm>
 #include <bit>
 #include <cstdint>
