@@ -9,11 +9,12 @@
 
 #include "import/calendar.h"
 #include "import/dataset.h"
+#include "input/capacity.h"
 
 namespace brix::importer {
 
-inline constexpr int kMaxPoints = 12000;  // brix_eli's capacities
-inline constexpr int kMaxYears = 2500;
+inline constexpr int kMaxPoints = input::max_points;  // brix_eli's capacities
+inline constexpr int kMaxYears = input::max_years;
 
 struct Range {
   double lo = 0, hi = 0;

@@ -8,12 +8,10 @@
 #include <algorithm>
 #include <memory>
 
+#include "input/capacity.h"
 #include "records/request.h"
 
 namespace brix::input {
-
-inline constexpr int max_points = 12000;  // grid points, and values per year record
-inline constexpr int max_years = 2500;    // year records
 
 // The equatorial band, 5S to 5N with both limits, by latitude alone; a NaN
 // latitude is outside.

@@ -5,12 +5,13 @@
 // path), every value at a stride and the kept ones packed; then the file in
 // blocks on that path.
 //
-// Input: two bytes give n (little-endian, modulo 12001), one byte the stride
-// of the receiving values (1 to 3, bits 0-1), whether a header line is read
-// first with "(a)" (bit 2), the block size (bits 3-4: one block, or 1 byte to
-// 8 KB after the file's length), two threads (bit 5, smallest blocks only:
-// threads are slow under the sanitizers) and the fields kept (bits 6-7); the
-// rest is the file, read to its end or to the 2501st record, where the
+// Input: two bytes give n (little-endian, modulo 12001; from 36003 on, seven
+// f9.3 fields follow the first seven, and the blocks are not read), one byte
+// the stride of the receiving values (1 to 3, bits 0-1), whether a header line
+// is read first with "(a)" (bit 2), the block size (bits 3-4: one block, or 1
+// byte to 8 KB after the file's length), two threads (bit 5, smallest blocks
+// only: threads are slow under the sanitizers) and the fields kept (bits 6-7);
+// the rest is the file, read to its end or to the 2501st record, where the
 // program stops. Fields past a line's end all read alike, and so do more
 // fields than a thousand: n is at most 7 more than the longest line holds and
 // 1,023, and the file is cut after the lines that fit in 1,024 fields (n + 1
@@ -137,6 +138,11 @@ extern "C" UNTRACED int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::si
 
   static const Format kHeader("(a)");
   static const Format kYear("(i5,12000f10.3)");
+  // Seven fields of another layout after the first seven: runs of kept values
+  // that start inside a record. The block reading knows the year layout alone.
+  static const Format kMixed("(i5,7f10.3,7f9.3,12000f10.3)");
+  const bool mixed = (data[0] | data[1] << 8) >= 3 * 12001;
+  const Format& layout = mixed ? kMixed : kYear;
   static const std::vector<FieldPath> paths = brix::records::available_field_paths();
 #ifdef BRIX_FUZZ_REPLAY
   const std::vector<FieldPath>& chosen = paths;
@@ -167,7 +173,7 @@ extern "C" UNTRACED int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::si
     std::int32_t general_year = 0;
     brix::records::use_field_path(FieldPath::kGeneral);
     const Outcome general_o = brix::records::read(
-        unit, kYear, {Target::integer(general_year), Target::reals(general_values, n, stride)},
+        unit, layout, {Target::integer(general_year), Target::reals(general_values, n, stride)},
         Handles::kErrorsAndEnd);
     if (general_o == Outcome::kEnd) {
       if (line != lines.size()) fail("the unit ended before the lines", long(line), long(lines.size()));
@@ -197,7 +203,7 @@ extern "C" UNTRACED int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::si
       brix::records::use_field_path(path);
       std::int32_t year = 0;
       const Outcome o = brix::records::read_line(
-          cleaned, kYear, {Target::integer(year), Target::reals(area.values(), n, stride)});
+          cleaned, layout, {Target::integer(year), Target::reals(area.values(), n, stride)});
       if (o != general_o)
         fail("outcomes differ from the general reading", long(o), long(general_o), path);
       if (year != general_year) fail("years differ from the general reading", year, general_year, path);
@@ -209,7 +215,7 @@ extern "C" UNTRACED int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::si
       // the failing field (the places of later kept values may have been
       // written then); nothing past the places of all kept values.
       const Outcome kept_o = brix::records::read_line(
-          cleaned, kYear,
+          cleaned, layout,
           {Target::integer(year), Target::kept_reals(kept_area.values(), n, keep.data())});
       if (kept_o != general_o)
         fail("kept values: outcomes differ from the general reading", long(kept_o),
@@ -235,7 +241,7 @@ extern "C" UNTRACED int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::si
   file.close();
 
   // The same file in blocks, after the same header reading.
-  for (const FieldPath path : chosen) {
+  for (const FieldPath path : mixed ? std::vector<FieldPath>{} : chosen) {
     Unit& again = file.open({text, length});
     if (header) {
       TextField<80> field;
