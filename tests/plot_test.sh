@@ -39,4 +39,28 @@ for bad in missing yearly empty; do
   "$plot" "$tmp/$bad.txt" "$tmp/bad.png" >/dev/null 2>&1 && fail "$bad: accepted"
   [ -e "$tmp/bad.png" ] && fail "$bad: wrote a PNG"
 done
+# One definition of the columns: the headings of the tables the program
+# writes (the committed example outputs, which the example test holds
+# against the program), each name ending its field, against tools/plot-eli's
+# COLUMNS and the README's column tables.
+python3 - "$root" <<'PY' || fail "the tables, tools/plot-eli and the README disagree on the columns"
+import importlib.machinery, re, sys, types
+root = sys.argv[1]
+def heading(name):
+    line = open(f"{root}/examples/expected/{name}").readline().rstrip("\n")
+    cols, start = [], 1
+    for m in re.finditer(r"\S+", line):
+        cols.append((m.group(), start, m.end()))
+        start = m.end() + 1
+    return cols
+readme = [[(m[3], int(m[1]), int(m[2])) for m in re.finditer(r"^\| (\d+)–(\d+) \| (\w+) \|", t, re.M)]
+          for t in open(f"{root}/README.md").read().split("\n\n") if t.startswith("| Columns")]
+plot = types.ModuleType("plot_eli")
+exec(importlib.machinery.SourceFileLoader("plot_eli", f"{root}/tools/plot-eli").get_source("plot_eli"), plot.__dict__)
+yearly, smoothed = heading("Brix_ELI_5N-5S.txt"), heading("Brix_ELI_5N-5S_Spline.txt")
+ok = plot.COLUMNS == smoothed and yearly in readme and smoothed in readme
+if not ok:
+    sys.exit(f"tables {yearly} {smoothed}\nplot-eli {plot.COLUMNS}\nREADME {readme}")
+PY
+
 [ "$failures" -eq 0 ] && echo "plot_test: all cases passed"
