@@ -7,15 +7,17 @@
 #include <string>
 
 #include "app/run.h"
-#include "records/request.h"
+#include "input/reconstruction.h"
+#include "input/year_record.h"
 #include "records/unit.h"
 
 int main() {
   // BRIX_FIELDS chooses how year records' fields are read (for measuring and
   // testing each way); a way this processor lacks ends the run before the
   // dialogue starts.
+  brix::input::ReadMode mode = brix::input::ReadMode::from_environment();
   std::string problem;
-  if (!brix::records::use_field_path_from_environment(problem)) {
+  if (!brix::input::field_path_from_environment(mode.path, problem)) {
     std::fprintf(stderr, "brix_eli: %s\n", problem.c_str());
     return 2;
   }
@@ -25,7 +27,7 @@ int main() {
   // Memory that cannot be had, wherever on the calling thread (the workers
   // carry their failures back to it), ends the run with the report.
   try {
-    brix::app::run();
+    brix::app::run(mode);
   } catch (const std::bad_alloc&) {
     brix::records::report_no_memory();
   }

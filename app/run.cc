@@ -105,7 +105,7 @@ void ask_number(const Format& question, Target target, Accept accept) {
 
 }  // namespace
 
-void run() {
+void run(const input::ReadMode& mode) {
   const Texts& t = texts();
   Unit& console = Unit::console();
   Unit& unit10 = Unit::file();
@@ -136,7 +136,7 @@ void run() {
   open_input(t.kAskRecon, t.kReconOpened);
 
   // 8. Reconstruction data.
-  input::read_reconstruction(unit10, console, data);
+  input::read_reconstruction(unit10, console, data, mode);
 
   // 9. The yearly table's file, before the threshold question.
   unit10.open_unknown(kYearlyTable);
@@ -147,7 +147,7 @@ void run() {
   records::write(console, t.kThresholdUsed, {convection_threshold});
 
   // 11. Yearly statistics and the yearly table.
-  stats::yearly_statistics(unit10, data, convection_threshold, yearly, input::worker_threads());
+  stats::yearly_statistics(unit10, data, convection_threshold, yearly, mode.threads);
   unit10.close();
 
   // 12. Whole-record means.

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include "input/coordinates.h"
 #include "input/reconstruction.h"
 #include "input/run_data.h"
+#include "input/year_record.h"
 #include "numeric/mnsd.h"
 #include "numeric/spline.h"
 #include "records/convert.h"
@@ -63,55 +65,46 @@ void open_past_header(Unit& unit, const std::string& path) {
   brix::records::read(unit, kHeader, {Target::text(header)}, Handles::kNeither);
 }
 
-// One year record of 12000 "f10.3" fields through the format into reals.
-// Arguments: 1 keeps every value, 0 only those of the band's points, packed
-// as the program keeps them; the path of field reading (FieldPath), those
-// this processor has.
+// One year record of 12000 "f10.3" fields, line by line through the unit as
+// the program reads a pipe. Arguments: 1 keeps every value, 0 only those of
+// the band's points, packed as the program keeps them; the path of field
+// reading (FieldPath), those this processor has.
 void BM_ReadYearRecord(benchmark::State& state) {
-  const auto path = static_cast<brix::records::FieldPath>(state.range(1));
-  if (!brix::records::use_field_path(path)) {
-    state.SkipWithError("the processor lacks this path");
-    return;
-  }
-  state.SetLabel(std::string(brix::records::field_path_name(path)));
-  static const Format kYear("(i5,12000f10.3)");
+  const auto path = static_cast<brix::input::FieldPath>(state.range(1));
+  state.SetLabel(std::string(brix::input::field_path_name(path)));
   TempFile file(records16().recon);
   std::vector<float> dest(kPoints);
   std::vector<std::uint8_t> keep(kPoints);
   for (int p = 0; p < kPoints; ++p)
     keep[p] = state.range(0) == 1 || brix::input::in_band(records16().grid.lat[p] / 100.0f);
+  const brix::input::YearFields fields{kPoints, keep.data(),
+                                       static_cast<int>(std::count(keep.begin(), keep.end(), 1))};
   Unit unit("10", -1, -1, false);
   open_past_header(unit, file.path());
   std::int32_t year = 0;
-  auto read = [&] {
-    return brix::records::read(
-        unit, kYear, {Target::integer(year), Target::kept_reals(dest.data(), kPoints, keep.data())},
-        Handles::kErrorsAndEnd);
-  };
+  std::string_view line;
   for (auto _ : state) {
-    Outcome outcome = read();
-    if (outcome == Outcome::kEnd) {  // start the file again, off the clock
+    if (!unit.next_line(line)) {  // start the file again, off the clock
       state.PauseTiming();
       open_past_header(unit, file.path());
       state.ResumeTiming();
-      outcome = read();
+      unit.next_line(line);
     }
-    if (outcome != Outcome::kDone) {
+    if (brix::input::read_year_record(line, fields, path, year, dest.data()) != Outcome::kDone) {
       state.SkipWithError("year record not read");
       break;
     }
     benchmark::DoNotOptimize(dest[0]);
   }
   unit.close();
-  brix::records::use_field_path(brix::records::widest_field_path());
-  const std::int64_t record_bytes = 5 + 10 * std::int64_t{kPoints} + 1;
+  const std::int64_t record_bytes = static_cast<std::int64_t>(brix::input::year_line_length(kPoints)) + 1;
   state.SetBytesProcessed(state.iterations() * record_bytes);
   state.SetItemsProcessed(state.iterations() * kPoints);
 }
 // Every available path, with both sets of kept values.
 void year_record_args(benchmark::internal::Benchmark* b) {
   for (int all : {1, 0})
-    for (brix::records::FieldPath path : brix::records::available_field_paths())
+    for (brix::input::FieldPath path : brix::input::available_field_paths())
       b->Args({all, static_cast<int>(path)});
 }
 BENCHMARK(BM_ReadYearRecord)->Apply(year_record_args)->Unit(benchmark::kMicrosecond);

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "input/year_record.h"
 #include "records/fixed.h"
 
 namespace brix::gen {
@@ -206,7 +207,7 @@ class Generator {
     put_line(sink, header, messy.chance(m.crlf));
 
     std::vector<std::int32_t> row(static_cast<std::size_t>(n_));
-    std::vector<char> fixed(5 + 10 * static_cast<std::size_t>(n_) + 2);
+    std::vector<char> fixed(input::year_line_length(n_) + 2);
     std::string line;
     std::vector<char> field_blank, field_implied;
     double centre = 165.0;
@@ -230,12 +231,12 @@ class Generator {
       }
 
       const int year = o_.first_year + y;
-      std::snprintf(fixed.data(), 7, "%5d", year);
+      std::snprintf(fixed.data(), input::kYearWidth + 2, "%*d", input::kYearWidth, year);
       if (!m.any()) {
-        char* out = fixed.data() + 5;
-        for (int p = 0; p < n_; ++p, out += 10) records::put_fixed_field(out, 10, 3, row[p]);
+        char* out = fixed.data() + input::kYearWidth;
+        for (int p = 0; p < n_; ++p, out += input::kValueWidth) put_value(out, row[p]);
         *out = '\n';
-        sink.write(fixed.data(), 5 + 10 * static_cast<std::size_t>(n_) + 1);
+        sink.write(fixed.data(), input::year_line_length(n_) + 1);
         if (truth != nullptr) truth->insert(truth->end(), row.begin(), row.end());
         continue;
       }
@@ -257,7 +258,7 @@ class Generator {
         // An unreadable copy of the record before it: the reader skips it and
         // the record itself takes the slot.
         format_record(line, year, row, field_blank, field_implied, n_, false);
-        line[5 + 10 * static_cast<std::size_t>(bad_field) + 9] = 'x';
+        line[input::year_line_length(bad_field) + input::kValueWidth - 1] = 'x';
         finish_line(sink, line, messy);
         ++bad_lines;
       }
@@ -282,28 +283,34 @@ class Generator {
       line += std::to_string(year);  // at most 4 characters: the comma falls in the i5 field
       line += ',';
     } else {
-      std::snprintf(field, sizeof field, "%5d", year);
+      std::snprintf(field, sizeof field, "%*d", input::kYearWidth, year);
       line += field;
     }
     for (int p = 0; p < kept; ++p) {
+      constexpr std::size_t w = input::kValueWidth;
       if (blank[p]) {
-        std::memset(field, ' ', 10);
+        std::memset(field, ' ', w);
       } else if (implied[p]) {
         std::string digits = std::to_string(row[p]);  // 29512 for 29.512
-        std::memset(field, ' ', 10 - digits.size());
-        std::memcpy(field + 10 - digits.size(), digits.data(), digits.size());
+        std::memset(field, ' ', w - digits.size());
+        std::memcpy(field + w - digits.size(), digits.data(), digits.size());
       } else {
-        records::put_fixed_field(field, 10, 3, row[p]);
+        put_value(field, row[p]);
       }
       if (comma) {
-        std::string_view v(field, 10);
+        std::string_view v(field, w);
         while (!v.empty() && v.front() == ' ') v.remove_prefix(1);
         line.append(v);
         if (p + 1 < kept) line += ',';
       } else {
-        line.append(field, 10);
+        line.append(field, w);
       }
     }
+  }
+
+  // A value field of a year record, from thousandths.
+  static void put_value(char* out, std::int32_t milli) {
+    records::put_fixed_field(out, input::kValueWidth, input::kValueDecimals, milli);
   }
 
   void finish_line(Sink& sink, std::string& line, Rng& messy) {

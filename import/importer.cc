@@ -16,6 +16,7 @@
 #include <set>
 #include <utility>
 
+#include "input/year_record.h"
 #include "records/fixed.h"
 
 namespace brix::importer {
@@ -509,14 +510,15 @@ Report run(const Options& o) {
                    ? ", blocks of " + std::to_string(o.coarsen) + " by " + std::to_string(o.coarsen)
                    : "") +
               "\n");
-  std::vector<char> line(5 + 10 * static_cast<std::size_t>(r.kept) + 1);
+  std::vector<char> line(input::year_line_length(r.kept) + 1);
   for (std::size_t y = 0; y < steps.size(); ++y) {
-    std::snprintf(line.data(), 6, "%5d", r.first_year + static_cast<int>(y));
-    char* out = line.data() + 5;
+    std::snprintf(line.data(), input::kYearWidth + 1, "%*d", input::kYearWidth,
+                  r.first_year + static_cast<int>(y));
+    char* out = line.data() + input::kYearWidth;
     for (std::size_t p = 0; p < np; ++p) {
       if (!kept[p]) continue;
-      records::put_fixed_field(out, 10, 3, milli[y * np + p]);
-      out += 10;
+      records::put_fixed_field(out, input::kValueWidth, input::kValueDecimals, milli[y * np + p]);
+      out += input::kValueWidth;
     }
     *out = '\n';
     recon.write(line.data(), line.size());

@@ -17,7 +17,6 @@
 #include "input/coordinates.h"
 #include "input/reconstruction.h"
 #include "input/run_data.h"
-#include "records/request.h"
 #include "records/test_util.h"
 #include "generate/generate.h"
 
@@ -33,7 +32,7 @@ struct Records {
 };
 
 Records read_files(const std::string& xy, const std::string& recon, ReadMode mode,
-                   records::FieldPath path = records::widest_field_path()) {
+                   FieldPath path = widest_field_path()) {
   int null = ::open("/dev/null", O_WRONLY);
   records::Unit console("*", -1, null, true);
   records::Unit& file = records::Unit::file();
@@ -41,9 +40,8 @@ Records read_files(const std::string& xy, const std::string& recon, ReadMode mod
   if (!file.open_old(xy)) std::abort();
   read_coordinates(file, console, data);
   if (!file.open_old(recon)) std::abort();
-  if (!records::use_field_path(path)) std::abort();
+  mode.path = path;
   read_reconstruction(file, console, data, mode);
-  records::use_field_path(records::widest_field_path());
   ::close(null);
   Records r{data.n_years, data.first_year, data.last_year, {}};
   for (int y = 1; y <= data.n_years; ++y)
@@ -73,8 +71,8 @@ TEST(ReconstructionTest, EveryWayAndEveryBlockEdgeKeepTheSameBandValues) {
                   0.f, 28.f, 30.f, 31.f, 28.5f, 0.f, 7.f, 12.5f, 29.f, 31.f, 0.f, 0.f, 0.f, 28.5f,
                   0.f, 0.f, 28.f, 30.f, 31.f, 1.f, 3.f, 4.f})
     expected.bits.push_back(std::bit_cast<std::uint32_t>(v));
-  for (records::FieldPath path : records::available_field_paths()) {
-    const std::string_view name = records::field_path_name(path);
+  for (FieldPath path : available_field_paths()) {
+    const std::string_view name = field_path_name(path);
     EXPECT_EQ(read_files(xy.path(), file.path(), ReadMode{0}, path), expected)
         << "line by line, " << name;
     for (int threads = 1; threads <= 3; ++threads)
@@ -103,9 +101,9 @@ TEST(ReconstructionTest, MessyGeneratedFilesReadExactly) {
   for (const ReadMode mode : {ReadMode{0}, ReadMode{1}, ReadMode{2, 1000}, ReadMode{3, 20000}})
     EXPECT_EQ(read_files(xy.path(), recon.path(), mode), expected)
         << mode.threads << " " << mode.block_bytes;
-  for (records::FieldPath path : records::available_field_paths())
+  for (FieldPath path : available_field_paths())
     EXPECT_EQ(read_files(xy.path(), recon.path(), ReadMode{2, 7000}, path), expected)
-        << records::field_path_name(path);
+        << field_path_name(path);
   for (std::size_t p = 0; p < std::size_t(set.points); ++p) {  // the coordinates, exactly
     ASSERT_EQ(data.grid_lat[p], static_cast<float>(set.grid.lat[p] / 100.0)) << p;
     ASSERT_EQ(data.grid_lon[p], static_cast<float>(set.grid.lon[p] / 100.0)) << p;
@@ -144,6 +142,44 @@ TEST(ReconstructionTest, ThreadsFromTheEnvironment) {
     EXPECT_EQ(ReadMode::from_environment().threads, c.threads) << (c.value ? c.value : "unset");
   }
   ::unsetenv("BRIX_THREADS");
+}
+
+// Paths by name and from BRIX_FIELDS: only those the processor has are
+// taken, the widest when it is not set.
+TEST(FieldPathTest, ChosenByNameOnlyWhereTheProcessorHasIt) {
+  const struct {
+    const char* value;
+    const char* message;  // its start; empty when taken
+  } cases[] = {{nullptr, ""}, {"general", ""}, {"scalar", ""}, {"sse", nullptr},
+               {"avx2", nullptr}, {"avx512", nullptr},
+               {"avx", "BRIX_FIELDS=avx: no such way of reading fields"},
+               {"AVX2", "BRIX_FIELDS=AVX2: no such"}, {"", "BRIX_FIELDS=: no such"},
+               {"scalar ", "BRIX_FIELDS=scalar : no such way of reading fields"}};
+  const std::string lacks =
+      ": this processor lacks the instructions of that path; it can take general, scalar" +
+      std::string(field_path_available(FieldPath::kSse) ? ", sse" : "") +
+      (field_path_available(FieldPath::kAvx2) ? ", avx2" : "");
+  for (const auto& c : cases) {
+    FieldPath named = widest_field_path();
+    const bool known = c.value && field_path_named(c.value, named);
+    const bool taken = c.value == nullptr || (known && field_path_available(named));
+    if (known) {
+      EXPECT_EQ(field_path_name(named), c.value);
+    }
+    c.value ? ::setenv("BRIX_FIELDS", c.value, 1) : ::unsetenv("BRIX_FIELDS");
+    std::string message;
+    FieldPath path = FieldPath::kGeneral;
+    EXPECT_EQ(field_path_from_environment(path, message), taken) << c.value;
+    const std::string want = taken       ? ""
+                             : c.message ? c.message
+                                         : "BRIX_FIELDS=" + std::string(c.value) + lacks;
+    EXPECT_EQ(c.message ? message.substr(0, want.size()) : message, want);
+    if (taken) {
+      EXPECT_EQ(path, named) << c.value;
+      EXPECT_LE(int(path), int(widest_field_path()));
+    }
+  }
+  ::unsetenv("BRIX_FIELDS");
 }
 
 }  // namespace

@@ -108,10 +108,6 @@ ReadMode ReadMode::from_environment() {
   return mode;
 }
 
-void read_reconstruction(records::Unit& file, records::Unit& console, RunData& data) {
-  read_reconstruction(file, console, data, ReadMode::from_environment());
-}
-
 void read_reconstruction(records::Unit& file, records::Unit& console, RunData& data,
                          const ReadMode& mode) {
   static const Format kHeader("(a)");
@@ -128,7 +124,8 @@ void read_reconstruction(records::Unit& file, records::Unit& console, RunData& d
   std::uint64_t offset;
   if (mode.threads > 0 && file.regular_input(fd, offset)) {
     int error = 0;
-    switch (read_year_blocks(fd, offset, fields, mode.threads, mode.block_bytes, slots, error)) {
+    switch (read_year_blocks(fd, offset, fields, mode.path, mode.threads, mode.block_bytes, slots,
+                             error)) {
       case BlocksEnd::kEndOfFile:
         break;
       case BlocksEnd::kFull:
@@ -137,16 +134,13 @@ void read_reconstruction(records::Unit& file, records::Unit& console, RunData& d
         records::report_system(records::Statement::kRead, file, error);
     }
   } else {
-    for (;;) {
+    std::string_view line;
+    while (file.next_line(line)) {
       std::int64_t room;
       float* row = slots.place(room);
       Converted converted;
-      Outcome outcome = records::read(
-          file, year_format(),
-          {Target::integer(converted.first_year), Target::kept_reals(row, fields.n_points, keep)},
-          Handles::kErrorsAndEnd);
-      if (outcome == Outcome::kEnd) break;
-      if (outcome == Outcome::kError) continue;  // the next line takes this slot
+      if (read_year_record(line, fields, mode.path, converted.first_year, row) != Outcome::kDone)
+        continue;  // the next line takes this slot
       converted.records = 1;
       if (!slots.take(row, converted)) too_many(file);
     }

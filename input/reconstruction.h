@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "input/run_data.h"
+#include "input/year_record.h"
 #include "records/unit.h"
 
 namespace brix::input {
@@ -12,12 +13,13 @@ namespace brix::input {
 // How the year records are read. A regular file is read in blocks of
 // block_bytes on `threads` threads; with threads 0, and for any input that is
 // not a regular file (a pipe, a FIFO, a terminal), line after line through
-// the unit. Both give the same records.
+// the unit. Both give the same records, on every path of field reading.
 struct ReadMode {
   int threads = 0;
   std::size_t block_bytes = std::size_t{1} << 20;
+  FieldPath path = widest_field_path();
 
-  // Reading on worker_threads() threads.
+  // Reading on worker_threads() threads, on the widest path.
   static ReadMode from_environment();
 };
 
@@ -37,7 +39,6 @@ void find_band(RunData& data);
 // and closes the file. Unreadable year lines are skipped, in the band or not,
 // and their slot is reused. More than max_years records end the run with the
 // run-time error report.
-void read_reconstruction(records::Unit& file, records::Unit& console, RunData& data);
 void read_reconstruction(records::Unit& file, records::Unit& console, RunData& data,
                          const ReadMode& mode);
 

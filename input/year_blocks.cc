@@ -13,22 +13,21 @@
 #include <system_error>
 #include <thread>
 
-#include "records/request.h"
 #include "records/unit.h"
 
 namespace brix::input {
 
 using records::Outcome;
-using records::Target;
 
 namespace {
 constexpr std::size_t kMinRead = std::size_t{64} << 10;  // bytes read at least to finish a line
 constexpr std::uint64_t kToEnd = std::numeric_limits<std::uint64_t>::max();
 }  // namespace
 
-YearLines::YearLines(int fd, const YearFields& fields, std::size_t block_bytes)
+YearLines::YearLines(int fd, const YearFields& fields, FieldPath path, std::size_t block_bytes)
     : fd_(fd),
       fields_(fields),
+      path_(path),
       raw_(new char[block_bytes + kMinRead]),
       size_(block_bytes + kMinRead) {}
 
@@ -65,11 +64,6 @@ bool YearLines::read_more(std::size_t& keep_from, std::size_t& scanned) {
   }
   const std::size_t before = held_;
   return read_up_to(held_ + std::max(kMinRead, held_)) && held_ > before;
-}
-
-const records::Format& year_format() {
-  static const records::Format format("(i5,12000f10.3)");
-  return format;
 }
 
 Converted YearLines::convert(std::uint64_t from, std::uint64_t to, bool seek, float* rows,
@@ -110,9 +104,7 @@ Converted YearLines::convert(std::uint64_t from, std::uint64_t to, bool seek, fl
     std::string_view line = records::clean_line(raw_.get() + s, end - s, clean_);
     std::int32_t year = 0;
     float* row = rows + c.records * fields_.n_kept;
-    Outcome outcome = records::read_line(
-        line, year_format(),
-        {Target::integer(year), Target::kept_reals(row, fields_.n_points, fields_.keep)});
+    Outcome outcome = read_year_record(line, fields_, path_, year, row);
     s = lf != nullptr ? end + 1 : end;
     if (outcome == Outcome::kDone) {
       if (c.records == 0) c.first_year = year;
@@ -125,8 +117,9 @@ Converted YearLines::convert(std::uint64_t from, std::uint64_t to, bool seek, fl
   return c;
 }
 
-BlocksEnd read_year_blocks(int fd, std::uint64_t start, const YearFields& fields, int threads,
-                           std::size_t block_bytes, RecordSink& sink, int& error) {
+BlocksEnd read_year_blocks(int fd, std::uint64_t start, const YearFields& fields,
+                           FieldPath path, int threads, std::size_t block_bytes,
+                           RecordSink& sink, int& error) {
   struct stat st;
   if (::fstat(fd, &st) != 0) {
     error = errno;
@@ -146,7 +139,7 @@ BlocksEnd read_year_blocks(int fd, std::uint64_t start, const YearFields& fields
   const std::int64_t room =
       fields.n_kept == 0
           ? std::numeric_limits<std::int64_t>::max()
-          : static_cast<std::int64_t>(block_bytes / (6 + 10 * std::size_t(fields.n_points)) + 2);
+          : static_cast<std::int64_t>(block_bytes / (year_line_length(fields.n_points) + 1) + 2);
   const std::size_t window = 2 * static_cast<std::size_t>(threads);  // blocks in flight
   struct Slot {
     std::unique_ptr<float[]> rows;  // uninitialised, as the raw bytes
@@ -159,7 +152,7 @@ BlocksEnd read_year_blocks(int fd, std::uint64_t start, const YearFields& fields
       slot.rows.reset(new float[static_cast<std::size_t>(room) * fields.n_kept]);
   std::vector<YearLines> lines;
   lines.reserve(static_cast<std::size_t>(threads));
-  for (int t = 0; t < threads; ++t) lines.emplace_back(fd, fields, block_bytes);
+  for (int t = 0; t < threads; ++t) lines.emplace_back(fd, fields, path, block_bytes);
 
   std::mutex mutex;
   std::condition_variable changed;

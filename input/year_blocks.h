@@ -7,20 +7,9 @@
 #include <memory>
 #include <vector>
 
-#include "records/format.h"
+#include "input/year_record.h"
 
 namespace brix::input {
-
-// The format of a year record, for every way of reading one.
-const records::Format& year_format();
-
-// The fields of a year record: n_points values, of which those with keep[k]
-// not 0 (n_kept of them) are stored.
-struct YearFields {
-  int n_points = 0;
-  const std::uint8_t* keep = nullptr;
-  int n_kept = 0;
-};
 
 // What converting a run of year lines gave.
 struct Converted {
@@ -31,11 +20,11 @@ struct Converted {
 };
 
 // One thread's conversion of year lines read from a file at given offsets,
-// each line exactly as a read request with "(i5,12000f10.3)" takes it. Its
-// buffers grow only for a longer line than any before.
+// each line by read_year_record on the path. Its buffers grow only for a
+// longer line than any before.
 class YearLines {
  public:
-  YearLines(int fd, const YearFields& fields, std::size_t block_bytes);
+  YearLines(int fd, const YearFields& fields, FieldPath path, std::size_t block_bytes);
 
   // Converts the lines that start in [from, to). With seek the first of them
   // is the one after the first LF at from - 1 or later, else one starts at
@@ -54,6 +43,7 @@ class YearLines {
 
   int fd_;
   YearFields fields_;
+  FieldPath path_;
   // File bytes from offset base_ on, in held_ of the size_ bytes of raw_.
   // Left uninitialised: only the pages that reads reach are ever touched.
   std::unique_ptr<char[]> raw_;
@@ -80,9 +70,10 @@ enum class BlocksEnd { kEndOfFile, kFull, kFailed };
 
 // Reads the year lines from offset start to the end of the regular file fd
 // in blocks of block_bytes, converted on `threads` threads (the calling one
-// among them), and hands them to the sink in file order on the calling
-// thread. kFailed sets error to the errno of the failed read.
-BlocksEnd read_year_blocks(int fd, std::uint64_t start, const YearFields& fields, int threads,
-                           std::size_t block_bytes, RecordSink& sink, int& error);
+// among them) on the path, and hands them to the sink in file order on the
+// calling thread. kFailed sets error to the errno of the failed read.
+BlocksEnd read_year_blocks(int fd, std::uint64_t start, const YearFields& fields,
+                           FieldPath path, int threads, std::size_t block_bytes,
+                           RecordSink& sink, int& error);
 
 }  // namespace brix::input

@@ -1,12 +1,10 @@
 #include "records/request.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
 #include "records/convert.h"
-#include "records/plain.h"
 
 namespace brix::records {
 namespace {
@@ -33,107 +31,17 @@ std::string_view next_field(std::string_view line, std::size_t& pos, int w) {
   return field;
 }
 
-// Reads one Iw or Fw.d field at pos into the variable: false on a field that
-// breaks its syntax (the variable is then unchanged).
-bool read_field(std::string_view line, std::size_t& pos, const Descriptor& d,
-                Target::Kind kind, void* variable) {
-  std::string_view field = next_field(line, pos, d.w);
-  char scratch[64];
-  std::string big;  // only for fields wider than any of the program's formats
-  char* buffer = scratch;
-  if (field.size() > sizeof scratch) {
+// The blank-stripped text of the field of width w at pos, in buffer (or in
+// big, for fields wider than any of the program's formats).
+std::string_view field_text(std::string_view line, std::size_t& pos, int w, char (&buffer)[64],
+                            std::string& big) {
+  std::string_view field = next_field(line, pos, w);
+  char* to = buffer;
+  if (field.size() > sizeof buffer) {
     big.resize(field.size());
-    buffer = big.data();
+    to = big.data();
   }
-  std::string_view text = strip_blanks(buffer, field);
-  if (kind == Target::Kind::kInteger)
-    return get_integer_field(text, *static_cast<std::int32_t*>(variable));
-  return get_real(text, d.d, *static_cast<float*>(variable));
-}
-
-// Reads plain fields of the year records' layout one at a time with parse,
-// which may read `readable` bytes from a field's start, from field k on while
-// k < until: stops at the first field it cannot decide, with k and pos there.
-template <bool (*parse)(const char*, std::uint64_t&, bool&), std::size_t readable>
-void plain_run(std::string_view line, std::size_t& pos, int& k, int until, float*& out,
-               std::ptrdiff_t stride, const std::uint8_t* keep) {
-  for (; k < until && pos + readable <= line.size(); ++k) {
-    std::uint64_t m;
-    bool negative;
-    if (!parse(line.data() + pos, m, negative)) break;
-    // A field of that form always reads: one that is not kept needs no value.
-    if (keep == nullptr || keep[k] != 0) {
-      if (!plain_value(m, 3, negative, *out)) break;
-      out += stride;
-    }
-    pos += 10;
-  }
-}
-
-SixFields six_fields_of(FieldPath path) {
-  if (path == FieldPath::kAvx512) return six_fields_avx512();
-  if (path == FieldPath::kAvx2) return six_fields_avx2();
-  return nullptr;
-}
-
-FieldPath path = widest_field_path();
-SixFields six_fields = six_fields_of(path);
-
-// Reads n Fw.d fields: with keep null into out[0], out[stride], ...; else
-// field k into the next place from out when keep[k] is not 0. Off the
-// general path, plain fields are converted directly, six at a time where the
-// path can, any other through the general field reading; on it, every field
-// takes the general way. False on an input error, after storing the values
-// before the failing field (with keep, places of later kept values may have
-// been written too).
-bool read_reals(std::string_view line, std::size_t& pos, const Descriptor& d, int n,
-                float* out, std::ptrdiff_t stride, const std::uint8_t* keep) {
-  const std::size_t w = static_cast<std::size_t>(d.w);
-  const bool fast = path != FieldPath::kGeneral;
-  const bool year_layout = fast && d.w == 10 && d.d == 3;
-  const SixFields six = year_layout && keep != nullptr ? six_fields : nullptr;
-  // The places of the kept values, for the readers of six at a time.
-  float* const first = out;
-  const std::size_t places =
-      six != nullptr ? static_cast<std::size_t>(n - std::count(keep, keep + n, 0)) : 0;
-  float dropped;  // receives the fields that are not kept
-  int k = 0;
-  while (k < n) {
-    // Groups of six fields where the path can; after them the fields one at
-    // a time: all the rest, or one group's worth before groups are tried
-    // again.
-    int until = n;
-    if (six != nullptr) {
-      const int done = six(line.data() + pos, pos < line.size() ? line.size() - pos : 0, n - k,
-                           keep + k, out, places - static_cast<std::size_t>(out - first));
-      k += done;
-      pos += 10 * static_cast<std::size_t>(done);
-      if (k == n) break;
-      until = std::min(n, k + 6);
-    }
-    // The layout of the year records: 16 bytes readable for the vector
-    // reading, the field itself for the scalar one.
-    if (year_layout) {
-#ifdef BRIX_PLAIN_SIMD
-      if (path != FieldPath::kScalar)
-        plain_run<parse_plain_10_3, 16>(line, pos, k, until, out, stride, keep);
-      else
-#endif
-        plain_run<parse_plain_10_3_scalar, 10>(line, pos, k, until, out, stride, keep);
-      if (k == until) continue;
-    }
-    // Any other field, one at a time.
-    const bool stored = keep == nullptr || keep[k] != 0;
-    float& value = stored ? *out : dropped;
-    if (fast && pos + w <= line.size() && get_real_plain(line.data() + pos, d.w, d.d, value)) {
-      pos += w;
-    } else if (!read_field(line, pos, d, Target::Kind::kReal, &value)) {
-      return false;
-    }
-    if (stored) out += stride;
-    ++k;
-  }
-  return true;
+  return strip_blanks(to, field);
 }
 
 // Carries out the format on the line into the targets. A "/" takes the next
@@ -172,23 +80,14 @@ Outcome convert(std::string_view line, const Format& format, std::span<const Tar
         if (t.whole != nullptr) t.whole->assign(line);
         pos += length;
       } else if (d.edit == Edit::kF && t.kind == Target::Kind::kReal) {
-        // A run of F fields into a run of reals: the hot path of the year
-        // records.
-        int n = std::min(d.repeat - r, t.count - element);
-        float* out = static_cast<float*>(t.first);
-        if (t.keep == nullptr) {
-          out += element * t.stride;
-        } else {
-          for (int k = 0; k < element; ++k) out += t.keep[k] != 0;
-        }
-        const std::uint8_t* keep = t.keep == nullptr ? nullptr : t.keep + element;
-        if (!read_reals(line, pos, d, n, out, t.stride, keep)) return Outcome::kError;
-        r += n - 1;
-        element += n - 1;
+        auto* first = static_cast<float*>(t.first);
+        if (!read_real_field(line, pos, d.w, d.d, first[element * t.stride]))
+          return Outcome::kError;
       } else {
         if (d.edit != Edit::kI || t.kind != Target::Kind::kInteger) mismatch(format);
         auto* first = static_cast<std::int32_t*>(t.first);
-        if (!read_field(line, pos, d, t.kind, first + element * t.stride)) return Outcome::kError;
+        if (!read_integer_field(line, pos, d.w, first[element * t.stride]))
+          return Outcome::kError;
       }
       if (++element == t.count) {
         element = 0;
@@ -200,83 +99,6 @@ Outcome convert(std::string_view line, const Format& format, std::span<const Tar
 }
 
 }  // namespace
-
-std::string_view field_path_name(FieldPath p) {
-  switch (p) {
-    case FieldPath::kGeneral: return "general";
-    case FieldPath::kScalar: return "scalar";
-    case FieldPath::kSse: return "sse";
-    case FieldPath::kAvx2: return "avx2";
-    case FieldPath::kAvx512: return "avx512";
-  }
-  return "?";
-}
-
-bool field_path_named(std::string_view name, FieldPath& p) {
-  for (FieldPath each : kFieldPaths)
-    if (field_path_name(each) == name) return p = each, true;
-  return false;
-}
-
-bool field_path_available(FieldPath p) {
-  switch (p) {
-    case FieldPath::kGeneral:
-    case FieldPath::kScalar:
-      return true;
-    case FieldPath::kSse:
-#ifdef BRIX_PLAIN_SIMD
-      return true;
-#else
-      return false;
-#endif
-    case FieldPath::kAvx2:
-    case FieldPath::kAvx512:
-      return six_fields_of(p) != nullptr;
-  }
-  return false;
-}
-
-std::vector<FieldPath> available_field_paths() {
-  std::vector<FieldPath> paths;
-  for (FieldPath p : kFieldPaths)
-    if (field_path_available(p)) paths.push_back(p);
-  return paths;
-}
-
-FieldPath widest_field_path() {
-  for (FieldPath p : {FieldPath::kAvx512, FieldPath::kAvx2, FieldPath::kSse})
-    if (field_path_available(p)) return p;
-  return FieldPath::kScalar;
-}
-
-bool use_field_path(FieldPath p) {
-  if (!field_path_available(p)) return false;
-  path = p;
-  six_fields = six_fields_of(p);
-  return true;
-}
-
-FieldPath field_path() { return path; }
-
-bool use_field_path_from_environment(std::string& message) {
-  const char* name = std::getenv("BRIX_FIELDS");
-  if (name == nullptr) return true;
-  FieldPath p;
-  std::string paths;  // those this processor has
-  for (FieldPath each : available_field_paths())
-    paths += (paths.empty() ? "" : ", ") + std::string(field_path_name(each));
-  if (!field_path_named(name, p)) {
-    message = "BRIX_FIELDS=" + std::string(name) +
-              ": no such way of reading fields (general, scalar, sse, avx2 or avx512)";
-    return false;
-  }
-  if (!use_field_path(p)) {
-    message = "BRIX_FIELDS=" + std::string(name) +
-              ": this processor lacks the instructions of that path; it can take " + paths;
-    return false;
-  }
-  return true;
-}
 
 void write(Unit& unit, const Format& format, std::initializer_list<Value> values) {
   write(unit, format, std::span<const Value>(values.begin(), values.size()));
@@ -337,6 +159,18 @@ finished:
   if (next != values.size()) mismatch(format);
   if (dollar) unit.hand_over();
   else unit.end_line();
+}
+
+bool read_integer_field(std::string_view line, std::size_t& pos, int w, std::int32_t& value) {
+  char buffer[64];
+  std::string big;
+  return get_integer_field(field_text(line, pos, w, buffer, big), value);
+}
+
+bool read_real_field(std::string_view line, std::size_t& pos, int w, int d, float& value) {
+  char buffer[64];
+  std::string big;
+  return get_real(field_text(line, pos, w, buffer, big), d, value);
 }
 
 Outcome settle(Unit& unit, Outcome outcome, Handles handles) {

@@ -7,7 +7,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "records/format.h"
 #include "records/unit.h"
@@ -61,20 +60,11 @@ struct Target {
   std::ptrdiff_t stride = 1;    // elements between two variables of the run
   int length = 0;               // text fields: the declared length
   std::string* whole = nullptr;  // text fields: receives the whole line too
-  // Formatted reals only: when set, field k of the run is stored only when
-  // keep[k] is not 0, the stored values packed one after another from first.
-  // The other fields are still read, and an error in them is an error; after
-  // an error, the places of the kept values after those stored may have been
-  // written.
-  const std::uint8_t* keep = nullptr;
 
   static Target integer(std::int32_t& v) { return {Kind::kInteger, &v}; }
   static Target real(float& v) { return {Kind::kReal, &v}; }
   static Target reals(float* first, int count, std::ptrdiff_t stride) {
     return {Kind::kReal, first, count, stride};
-  }
-  static Target kept_reals(float* first, int count, const std::uint8_t* keep) {
-    return {Kind::kReal, first, count, 1, 0, nullptr, keep};
   }
   template <std::size_t N>
   static Target text(TextField<N>& field, std::string* whole = nullptr) {
@@ -106,36 +96,13 @@ inline Outcome read_line(std::string_view line, const Format& format,
   return read_line(line, format, std::span<const Target>(targets.begin(), targets.size()));
 }
 
-// The ways the real fields of year records are read. Every path gives the
-// same outcome and the same bits as the general one for every field: a fast
-// path takes only the fields in plain form it can decide, and leaves any
-// other to the general reading.
-//   general  every field the general way (strip blanks, then convert)
-//   scalar   plain "f10.3" fields with 64-bit integer arithmetic
-//   sse      plain "f10.3" fields one at a time with SSE4.2
-//   avx2     kept reals six fields at a time with AVX2, the rest as sse
-//   avx512   kept reals six fields at a time with AVX-512 (VBMI), the rest as sse
-enum class FieldPath { kGeneral, kScalar, kSse, kAvx2, kAvx512 };
-inline constexpr FieldPath kFieldPaths[] = {FieldPath::kGeneral, FieldPath::kScalar,
-                                            FieldPath::kSse, FieldPath::kAvx2,
-                                            FieldPath::kAvx512};
-
-std::string_view field_path_name(FieldPath path);
-// The path of that name; false for a name no path has.
-bool field_path_named(std::string_view name, FieldPath& path);
-// Whether this build and this processor can take the path.
-bool field_path_available(FieldPath path);
-// Those paths, from the general one to the widest.
-std::vector<FieldPath> available_field_paths();
-// The widest path available: the one a run takes unless told otherwise.
-FieldPath widest_field_path();
-// The path the readers take from now on; false, path unchanged, when it is
-// not available. Not to be called while another thread reads.
-bool use_field_path(FieldPath path);
-FieldPath field_path();
-// Takes the path named by BRIX_FIELDS when it is set: false, with the reason
-// in message, for a name no path has or a path this processor lacks.
-bool use_field_path_from_environment(std::string& message);
+// One numeric input field of width w at pos, read as a request reads it: w
+// characters (fewer where the line ends sooner; a comma ends the field early
+// and the next starts after it), blanks dropped, then converted, an F field
+// with d implied decimals. pos moves to the next field's start. False on a
+// field that breaks its syntax, the value then unchanged.
+bool read_integer_field(std::string_view line, std::size_t& pos, int w, std::int32_t& value);
+bool read_real_field(std::string_view line, std::size_t& pos, int w, int d, float& value);
 
 // Settles an outcome against what the caller handles: returns the outcome the
 // caller sees, or raises the report for one it does not take.

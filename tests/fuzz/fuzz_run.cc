@@ -107,7 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   refill(err_fd, "");
   put("xy.txt", parts[2]);
   put("recon.txt", parts[3]);
-  ::setenv("BRIX_THREADS", (data[0] & 6) == 6 ? "2" : "1", 1);
+  brix::input::ReadMode mode;
+  mode.threads = (data[0] & 6) == 6 ? 2 : 1;
 
   int code = -1;
   if (::fchdir(folder_fd) != 0) fail("fuzz_run: fchdir");
@@ -115,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   brix::records::Unit::file().restart();
   try {
     try {
-      brix::app::run();
+      brix::app::run(mode);
     } catch (const std::bad_alloc&) {  // as the program's main does
       brix::records::report_no_memory();
     }

@@ -1,12 +1,11 @@
-// Fuzzes the formatted read of the year records, "(i5,12000f10.3)", with n
-// values per record: through a unit over a file with the general field
-// reading, and from the same lines in memory on one path of field reading
-// (chosen by the file's length; the suite's replay of the seeds takes every
-// path), every value at a stride and the kept ones packed; then the file in
+// Fuzzes the reading of the year records with n values per record: the
+// general formatted read, "(i5,12000f10.3)" through a unit over a file, every
+// value at a stride; the year-record reader on the same lines in memory on
+// one path of field reading (chosen by the file's length; the suite's replay
+// of the seeds takes every path), the kept values packed; then the file in
 // blocks on that path.
 //
-// Input: two bytes give n (little-endian, modulo 12001; from 36003 on, seven
-// f9.3 fields follow the first seven, and the blocks are not read), one byte
+// Input: two bytes give n (little-endian, modulo 12001), one byte
 // the stride of the receiving values (1 to 3, bits 0-1), whether a header line
 // is read first with "(a)" (bit 2), the block size (bits 3-4: one block, or 1
 // byte to 8 KB after the file's length), two threads (bit 5, smallest blocks
@@ -20,9 +19,9 @@
 // Checked: each request takes exactly one line; nothing is written outside
 // the n receiving values (guards around them and in the stride's gaps) or
 // past the places of the kept values; done fills all n values, error a
-// leading part; the path gives the outcome, year and bits of every value and
-// kept value of the general reading through the unit; the block reading
-// gives the same records, first year and kept values.
+// leading part; the path gives the outcome, year and bits of every kept
+// value of the general reading through the unit; the block reading gives
+// the same records, first year and kept values.
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -33,6 +32,7 @@
 #include <vector>
 
 #include "input/year_blocks.h"
+#include "input/year_record.h"
 #include "records/request.h"
 #include "records/unit.h"
 #include "tests/fuzz/fuzz_file.h"
@@ -48,7 +48,7 @@
 
 namespace {
 
-using brix::records::FieldPath;
+using brix::input::FieldPath;
 using brix::records::Format;
 using brix::records::Handles;
 using brix::records::Outcome;
@@ -64,12 +64,11 @@ constexpr int kMaxRecords = 2501;  // the program reports at the 2501st record
 
 [[noreturn]] UNTRACED void fail(const char* what, long a = 0, long b = 0, FieldPath path = FieldPath::kGeneral) {
   std::fprintf(stderr, "fuzz_year_record: %s (%ld, %ld) on the %s path\n", what, a, b,
-               std::string(brix::records::field_path_name(path)).c_str());
+               std::string(brix::input::field_path_name(path)).c_str());
   std::abort();
 }
 
 UNTRACED bool untouched(float f) { return std::bit_cast<std::uint32_t>(f) == kUntouched; }
-UNTRACED std::uint32_t bits(float f) { return std::bit_cast<std::uint32_t>(f); }
 
 // Receiving values with guard areas around them, all untouched to start.
 struct Area {
@@ -137,20 +136,15 @@ extern "C" UNTRACED int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::si
   std::int32_t first_year = 0;
 
   static const Format kHeader("(a)");
-  static const Format kYear("(i5,12000f10.3)");
-  // Seven fields of another layout after the first seven: runs of kept values
-  // that start inside a record.
-  static const Format kMixed("(i5,7f10.3,7f9.3,12000f10.3)");
-  const bool mixed = (data[0] | data[1] << 8) >= 3 * 12001;
-  const Format& layout = mixed ? kMixed : kYear;
-  static const std::vector<FieldPath> paths = brix::records::available_field_paths();
+  const Format& layout = brix::input::year_format();
+  static const std::vector<FieldPath> paths = brix::input::available_field_paths();
 #ifdef BRIX_FUZZ_REPLAY
   const std::vector<FieldPath>& chosen = paths;
 #else
   const std::vector<FieldPath> chosen{paths[length % paths.size()]};
 #endif
   const std::size_t span = n > 0 ? static_cast<std::size_t>(n - 1) * stride + 1 : 0;
-  Area general_area(span), area(span), kept_area(static_cast<std::size_t>(n_kept));
+  Area general_area(span), kept_area(static_cast<std::size_t>(n_kept));
   float* general_values = general_area.values();
   std::vector<float> expected_kept;
   std::vector<char> clean;
@@ -159,7 +153,6 @@ extern "C" UNTRACED int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::si
   std::size_t requests = 0;
   std::size_t line = 0;  // the next line in memory
   Unit& unit = file.open({text, length});
-  brix::records::use_field_path(FieldPath::kGeneral);
   if (header) {
     TextField<80> field;
     Outcome o = brix::records::read(unit, kHeader, {Target::text(field)}, Handles::kErrorsAndEnd);
@@ -171,7 +164,6 @@ extern "C" UNTRACED int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::si
   int records = 0;
   for (;;) {
     std::int32_t general_year = 0;
-    brix::records::use_field_path(FieldPath::kGeneral);
     const Outcome general_o = brix::records::read(
         unit, layout, {Target::integer(general_year), Target::reals(general_values, n, stride)},
         Handles::kErrorsAndEnd);
@@ -199,27 +191,18 @@ extern "C" UNTRACED int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::si
     // seeds are replayed).
     const std::string_view raw = lines[line++];
     const std::string_view cleaned = brix::records::clean_line(raw.data(), raw.size(), clean);
+    const brix::input::YearFields fields{n, keep.data(), n_kept};
     for (const FieldPath path : chosen) {
-      brix::records::use_field_path(path);
-      std::int32_t year = 0;
-      const Outcome o = brix::records::read_line(
-          cleaned, layout, {Target::integer(year), Target::reals(area.values(), n, stride)});
-      if (o != general_o)
-        fail("outcomes differ from the general reading", long(o), long(general_o), path);
-      if (year != general_year) fail("years differ from the general reading", year, general_year, path);
-      for (std::size_t i = 0; i < area.all.size(); ++i)
-        if (bits(area.all[i]) != bits(general_area.all[i]))
-          fail("a value differs from the general reading", long(i), long(bits(area.all[i])), path);
-      area.reset();
       // The kept values, packed: all of them, or on an error those before
       // the failing field (the places of later kept values may have been
       // written then); nothing past the places of all kept values.
-      const Outcome kept_o = brix::records::read_line(
-          cleaned, layout,
-          {Target::integer(year), Target::kept_reals(kept_area.values(), n, keep.data())});
-      if (kept_o != general_o)
-        fail("kept values: outcomes differ from the general reading", long(kept_o),
-             long(general_o), path);
+      std::int32_t year = 0;
+      const Outcome o =
+          brix::input::read_year_record(cleaned, fields, path, year, kept_area.values());
+      if (o != general_o)
+        fail("outcomes differ from the general reading", long(o), long(general_o), path);
+      if (year != general_year)
+        fail("years differ from the general reading", year, general_year, path);
       const std::size_t stored = expected_kept.size();
       if (stored > 0 && std::memcmp(kept_area.values(), expected_kept.data(), stored * 4) != 0)
         fail("kept values differ from the general reading", long(stored), 0, path);
@@ -243,7 +226,6 @@ extern "C" UNTRACED int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::si
   // The same file in blocks, after the same header reading; the block
   // reading knows the year layout alone.
   for (const FieldPath path : chosen) {
-    if (mixed) break;
     Unit& again = file.open({text, length});
     if (header) {
       TextField<80> field;
@@ -254,9 +236,9 @@ extern "C" UNTRACED int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::si
     if (!again.regular_input(fd, offset)) fail("the file cannot be read in blocks");
     Collect collected(n_kept);
     int error = 0;
-    brix::records::use_field_path(path);
     const brix::input::YearFields fields{n, keep.data(), n_kept};
-    if (brix::input::read_year_blocks(fd, offset, fields, threads, block, collected, error) ==
+    if (brix::input::read_year_blocks(fd, offset, fields, path, threads, block, collected,
+                                      error) ==
         brix::input::BlocksEnd::kFailed)
       fail("block reading failed", error);
     if (collected.records != records)

@@ -6,14 +6,14 @@
 // for AVX2, and it is used only where the processor reports it.
 #include <cstring>
 
-#include "records/plain.h"
+#include "input/year_plain.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
 #define BRIX_AVX2 1
 #endif
 
-namespace brix::records {
+namespace brix::input {
 
 #ifdef BRIX_AVX2
 namespace {
@@ -173,4 +173,4 @@ SixFields six_fields_avx2() { return nullptr; }
 
 #endif
 
-}  // namespace brix::records
+}  // namespace brix::input

@@ -6,7 +6,7 @@
 // reports them.
 #include <cstring>
 
-#include "records/plain.h"
+#include "input/year_plain.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -18,7 +18,7 @@
 #endif
 #endif
 
-namespace brix::records {
+namespace brix::input {
 
 #ifdef BRIX_WIDE
 namespace {
@@ -112,4 +112,4 @@ SixFields six_fields_avx512() { return nullptr; }
 
 #endif
 
-}  // namespace brix::records
+}  // namespace brix::input

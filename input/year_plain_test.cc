@@ -1,7 +1,7 @@
 // The one-field readings of the year records' layout against the general
-// reading. Whole records on every path, every value at a stride and the kept
-// ones packed, are compared with the general reading by the year-record fuzz
-// target, which the suite replays over its seeds on every path.
+// reading. Whole records on every path, their kept values packed, are
+// compared with the general reading by the year-record fuzz target, which
+// the suite replays over its seeds on every path.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -10,11 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "input/year_plain.h"
 #include "records/convert.h"
 #include "records/plain.h"
-#include "records/request.h"
 
-namespace brix::records {
+namespace brix::input {
+
+using records::get_real;
+using records::parse_plain;
+using records::strip_blanks;
 namespace {
 
 const float kUnread = std::bit_cast<float>(0x7FA5A5A5u);
@@ -80,4 +84,4 @@ TEST(PlainFieldTest, ScalarAndVectorReadingsAgreeWithTheGeneralOne) {
 }
 
 }  // namespace
-}  // namespace brix::records
+}  // namespace brix::input

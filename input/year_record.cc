@@ -1,0 +1,172 @@
+#include "input/year_record.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "input/year_plain.h"
+#include "records/plain.h"
+
+namespace brix::input {
+
+using records::Outcome;
+
+namespace {
+
+// The reader of six fields at a time of the path, where it has one and the
+// processor the instructions; null elsewhere.
+SixFields six_fields_of(FieldPath path) {
+  static const SixFields avx512 = six_fields_avx512();
+  static const SixFields avx2 = six_fields_avx2();
+  if (path == FieldPath::kAvx512) return avx512;
+  if (path == FieldPath::kAvx2) return avx2;
+  return nullptr;
+}
+
+// Reads plain value fields one at a time with parse, which may read
+// `readable` bytes from a field's start, from field k on while k < until:
+// stops at the first field it cannot decide, with k and pos there.
+template <bool (*parse)(const char*, std::uint64_t&, bool&), std::size_t readable>
+void plain_run(std::string_view line, std::size_t& pos, int& k, int until, float*& out,
+               const std::uint8_t* keep) {
+  for (; k < until && pos + readable <= line.size(); ++k) {
+    std::uint64_t m;
+    bool negative;
+    if (!parse(line.data() + pos, m, negative)) break;
+    // A field of that form always reads: one that is not kept needs no value.
+    if (keep[k] != 0) {
+      if (!plain_value(m, kValueDecimals, negative, *out)) break;
+      ++out;
+    }
+    pos += kValueWidth;
+  }
+}
+
+}  // namespace
+
+const records::Format& year_format() {
+  static const records::Format format("(i5,12000f10.3)");
+  return format;
+}
+
+Outcome read_year_record(std::string_view line, const YearFields& fields, FieldPath path,
+                         std::int32_t& year, float* row) {
+  std::size_t pos = 0;
+  if (!records::read_integer_field(line, pos, kYearWidth, year)) return Outcome::kError;
+  const int n = fields.n_points;
+  const std::uint8_t* keep = fields.keep;
+  const SixFields six = six_fields_of(path);
+  float* out = row;
+  float dropped;  // receives the fields that are not kept
+  int k = 0;
+  while (k < n) {
+    // Groups of six fields where the path can; after them the fields one at
+    // a time: all the rest, or one group's worth before groups are tried
+    // again.
+    int until = n;
+    if (six != nullptr) {
+      const int done =
+          six(line.data() + pos, pos < line.size() ? line.size() - pos : 0, n - k, keep + k, out,
+              static_cast<std::size_t>(fields.n_kept - (out - row)));
+      k += done;
+      pos += static_cast<std::size_t>(kValueWidth) * static_cast<std::size_t>(done);
+      if (k == n) break;
+      until = std::min(n, k + 6);
+    }
+    // Plain fields one at a time: 16 bytes readable for the vector reading,
+    // the field itself for the scalar one.
+    if (path != FieldPath::kGeneral) {
+#ifdef BRIX_PLAIN_SIMD
+      if (path != FieldPath::kScalar)
+        plain_run<parse_plain_10_3, 16>(line, pos, k, until, out, keep);
+      else
+#endif
+        plain_run<parse_plain_10_3_scalar, kValueWidth>(line, pos, k, until, out, keep);
+      if (k == until) continue;
+    }
+    // Any other field: in another plain form (without its point, say), or
+    // through the general reading.
+    const bool stored = keep[k] != 0;
+    float& value = stored ? *out : dropped;
+    if (path != FieldPath::kGeneral && pos + kValueWidth <= line.size() &&
+        records::get_real_plain(line.data() + pos, kValueWidth, kValueDecimals, value)) {
+      pos += kValueWidth;
+    } else if (!records::read_real_field(line, pos, kValueWidth, kValueDecimals, value)) {
+      return Outcome::kError;
+    }
+    if (stored) ++out;
+    ++k;
+  }
+  return Outcome::kDone;
+}
+
+std::string_view field_path_name(FieldPath p) {
+  switch (p) {
+    case FieldPath::kGeneral: return "general";
+    case FieldPath::kScalar: return "scalar";
+    case FieldPath::kSse: return "sse";
+    case FieldPath::kAvx2: return "avx2";
+    case FieldPath::kAvx512: return "avx512";
+  }
+  return "?";
+}
+
+bool field_path_named(std::string_view name, FieldPath& p) {
+  for (FieldPath each : kFieldPaths)
+    if (field_path_name(each) == name) return p = each, true;
+  return false;
+}
+
+bool field_path_available(FieldPath p) {
+  switch (p) {
+    case FieldPath::kGeneral:
+    case FieldPath::kScalar:
+      return true;
+    case FieldPath::kSse:
+#ifdef BRIX_PLAIN_SIMD
+      return true;
+#else
+      return false;
+#endif
+    case FieldPath::kAvx2:
+    case FieldPath::kAvx512:
+      return six_fields_of(p) != nullptr;
+  }
+  return false;
+}
+
+std::vector<FieldPath> available_field_paths() {
+  std::vector<FieldPath> paths;
+  for (FieldPath p : kFieldPaths)
+    if (field_path_available(p)) paths.push_back(p);
+  return paths;
+}
+
+FieldPath widest_field_path() {
+  for (FieldPath p : {FieldPath::kAvx512, FieldPath::kAvx2, FieldPath::kSse})
+    if (field_path_available(p)) return p;
+  return FieldPath::kScalar;
+}
+
+bool field_path_from_environment(FieldPath& path, std::string& message) {
+  path = widest_field_path();
+  const char* name = std::getenv("BRIX_FIELDS");
+  if (name == nullptr) return true;
+  FieldPath named;
+  if (!field_path_named(name, named)) {
+    message = "BRIX_FIELDS=" + std::string(name) +
+              ": no such way of reading fields (general, scalar, sse, avx2 or avx512)";
+    return false;
+  }
+  if (!field_path_available(named)) {
+    std::string paths;  // those this processor has
+    for (FieldPath each : available_field_paths())
+      paths += (paths.empty() ? "" : ", ") + std::string(field_path_name(each));
+    message = "BRIX_FIELDS=" + std::string(name) +
+              ": this processor lacks the instructions of that path; it can take " + paths;
+    return false;
+  }
+  path = named;
+  return true;
+}
+
+}  // namespace brix::input

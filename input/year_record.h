@@ -1,0 +1,78 @@
+// The year records of the reconstruction file: their layout, the ways their
+// fields can be read, and the reading of one record into a row of the band.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "records/format.h"
+#include "records/request.h"
+
+namespace brix::input {
+
+// A year record: the year in 5 columns, then one value per grid point in 10
+// columns with 3 decimals ("%5d", then "%10.3f" for each point), so that n
+// points make a line of 5 + 10 n characters. The reader, the test-data
+// generator and brix_import all take the layout from here.
+inline constexpr int kYearWidth = 5;
+inline constexpr int kValueWidth = 10;
+inline constexpr int kValueDecimals = 3;
+constexpr std::size_t year_line_length(int n_points) {
+  return static_cast<std::size_t>(kYearWidth) +
+         static_cast<std::size_t>(kValueWidth) * static_cast<std::size_t>(n_points);
+}
+
+// The format of a year record, "(i5,12000f10.3)": what every way of reading
+// one must give the same outcome, year and bits as.
+const records::Format& year_format();
+
+// The ways the values of year records are read. Every path gives the same
+// outcome and the same bits as the general one for every field: a fast path
+// takes only the fields in plain form it can decide, and leaves any other to
+// the general reading.
+//   general  every field the general way (strip blanks, then convert)
+//   scalar   plain "f10.3" fields with 64-bit integer arithmetic
+//   sse      plain "f10.3" fields one at a time with SSE4.2
+//   avx2     kept values six fields at a time with AVX2, the rest as sse
+//   avx512   kept values six fields at a time with AVX-512 (VBMI), the rest as sse
+enum class FieldPath { kGeneral, kScalar, kSse, kAvx2, kAvx512 };
+inline constexpr FieldPath kFieldPaths[] = {FieldPath::kGeneral, FieldPath::kScalar,
+                                            FieldPath::kSse, FieldPath::kAvx2,
+                                            FieldPath::kAvx512};
+
+std::string_view field_path_name(FieldPath path);
+// The path of that name; false for a name no path has.
+bool field_path_named(std::string_view name, FieldPath& path);
+// Whether this build and this processor can take the path.
+bool field_path_available(FieldPath path);
+// Those paths, from the general one to the widest.
+std::vector<FieldPath> available_field_paths();
+// The widest path available: the one a run takes unless told otherwise.
+FieldPath widest_field_path();
+// The path named by BRIX_FIELDS, or the widest when it is not set: false,
+// with the reason in message, for a name no path has or a path this
+// processor lacks.
+bool field_path_from_environment(FieldPath& path, std::string& message);
+
+// The values of a year record: n_points of them, of which those with keep[k]
+// not 0 (n_kept of them) are stored.
+struct YearFields {
+  int n_points = 0;
+  const std::uint8_t* keep = nullptr;
+  int n_kept = 0;
+};
+
+// Reads one year record from a line as the unit gives it (CRs removed, tabs
+// expanded) on the path: the year, and the kept values one after another
+// from row, exactly as records::read_line takes the line with year_format().
+// kDone or kError; after an error the row holds the kept values before the
+// failing field, and the places of later ones may have been written. Nothing
+// is written past the n_kept places of row. Safe to call from several
+// threads at once.
+records::Outcome read_year_record(std::string_view line, const YearFields& fields,
+                                  FieldPath path, std::int32_t& year, float* row);
+
+}  // namespace brix::input
