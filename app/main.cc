@@ -9,6 +9,7 @@
 #include "app/run.h"
 #include "input/reconstruction.h"
 #include "input/year_record.h"
+#include "records/report.h"
 #include "records/unit.h"
 
 int main() {

@@ -4,6 +4,8 @@
 
 #include "input/reconstruction.h"
 #include "records/freeform.h"
+#include "records/report.h"
+#include "records/write.h"
 
 namespace brix::input {
 

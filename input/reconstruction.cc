@@ -11,7 +11,9 @@
 #include <thread>
 
 #include "input/year_blocks.h"
-#include "records/request.h"
+#include "records/report.h"
+#include "records/read.h"
+#include "records/write.h"
 
 namespace brix::input {
 

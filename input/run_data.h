@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "input/capacity.h"
-#include "records/request.h"
+#include "records/text_field.h"
 
 namespace brix::input {
 

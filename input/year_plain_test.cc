@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "input/year_plain.h"
-#include "records/convert.h"
+#include "records/get.h"
 #include "records/plain.h"
 
 namespace brix::input {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "records/format.h"
-#include "records/request.h"
+#include "records/read.h"
 
 namespace brix::input {
 

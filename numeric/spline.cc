@@ -4,7 +4,8 @@
 #include <cmath>
 
 #include "records/format.h"
-#include "records/request.h"
+#include "records/write.h"
+#include "records/report.h"
 #include "records/unit.h"
 
 namespace brix::numeric {

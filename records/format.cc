@@ -147,4 +147,9 @@ class Parser {
 
 Format::Format(std::string_view text) : text_(text), descriptors_(Parser(text).parse()) {}
 
+void value_mismatch(const Format& format) {
+  throw std::invalid_argument("value does not suit its descriptor in " +
+                              std::string(format.text()));
+}
+
 }  // namespace brix::records

@@ -3,7 +3,7 @@
 // A format is written in the code exactly as the dialogue and the tables
 // quote it, for example "(/1x,'Enter file name for XY coordinates',t45,'==> ',$)"
 // or "(i5,12000f10.3)". It is parsed once into a list of edit descriptors,
-// which the read and write requests (request.h) then carry out.
+// which the read and write requests (read.h, write.h) then carry out.
 #pragma once
 
 #include <string>
@@ -47,5 +47,10 @@ class Format {
   std::string text_;
   std::vector<Descriptor> descriptors_;
 };
+
+// A value or variable of a request that does not suit its descriptor, or a
+// "/" where no unit gives the next line: a fault of the program itself.
+// Throws std::invalid_argument naming the format.
+[[noreturn]] void value_mismatch(const Format& format);
 
 }  // namespace brix::records

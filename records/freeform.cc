@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "records/convert.h"
+#include "records/get.h"
 
 namespace brix::records {
 namespace {

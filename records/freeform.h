@@ -5,7 +5,7 @@
 #include <initializer_list>
 #include <span>
 
-#include "records/request.h"
+#include "records/read.h"
 
 namespace brix::records {
 

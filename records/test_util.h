@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "records/request.h"
+#include "records/read.h"
+#include "records/write.h"
 #ifdef BRIX_SOURCE_DIR
 #include <gtest/gtest.h>
 #endif

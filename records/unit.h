@@ -1,5 +1,4 @@
-// Units: the console and the one file channel, their lines in and out, the
-// run-time error report and the stop.
+// Units: the console and the one file channel, their lines in and out.
 //
 // Lines read have every CR removed and every tab expanded to the next stop
 // of 8 columns; they have no length limit. Lines written end with one LF; a
@@ -13,41 +12,20 @@
 #include <string_view>
 #include <vector>
 
+#include "records/lines.h"
+
 namespace brix::records {
 
 enum class Statement { kRead, kWrite, kOpen, kClose };
 
-// A line as read requests see it: raw itself when it holds no CR and no tab;
-// else the line without its CRs and with every tab expanded to the next stop
-// of 8 columns, built in clean (which grows only for a longer line).
-std::string_view clean_line(const char* raw, std::size_t size, std::vector<char>& clean);
+class Unit;
 
-// Reads lines from a file descriptor through one reusable buffer. The buffer
-// grows only for a line longer than any before it; nothing is allocated per
-// line.
-class LineReader {
- public:
-  enum class Status { kLine, kEnd, kFailed };
-
-  void attach(int fd);
-  void detach();
-  // The next line, valid until the next call. kFailed leaves errno set.
-  Status next(std::string_view& line);
-  // Bytes of the input taken by the lines handed out since attach.
-  std::uint64_t taken() const { return taken_; }
-
- private:
-  bool fill();  // reads more bytes after end_; false at end of file or failure
-
-  int fd_ = -1;
-  bool end_of_file_ = false;
-  int error_ = 0;
-  std::vector<char> buffer_;
-  std::size_t begin_ = 0;  // first unread byte
-  std::size_t end_ = 0;    // one past the last byte read
-  std::uint64_t taken_ = 0;
-  std::vector<char> clean_;  // a line with its CRs removed and tabs expanded
-};
+// Notes the request the run is at, which the report for a failure that is
+// not a request's own (no memory) names: a unit calls it as it reads a line,
+// places one, opens or closes.
+void note_request(Statement statement, const Unit* unit);
+// A unit that ends is no longer the one the report names.
+void forget_request_unit(const Unit* unit);
 
 class Unit {
  public:
@@ -120,32 +98,5 @@ class Unit {
   std::size_t handed_ = 0;  // characters of line_ already handed over ("$")
   std::vector<char> pending_;  // output held back for a buffered unit
 };
-
-// The run-time error report: every open file completed and closed, three
-// lines on standard error ("? " and a header, the message, the statement and
-// unit), exit status 255. system_error selects the header "System Error:".
-[[noreturn]] void report(Statement statement, const Unit& unit,
-                         std::string_view message, bool system_error = false);
-
-// The message of the report for a run that cannot have the memory it needs.
-inline constexpr std::string_view kNoMemoryMessage = "Buffer allocation failed";
-
-// The run-time error report for a failed allocation: the statement is that of
-// the request in progress (the last line read or written, the last opening or
-// closing).
-[[noreturn]] void report_no_memory();
-
-// The run-time error report for an error number of the operating system.
-[[noreturn]] void report_system(Statement statement, const Unit& unit, int error);
-
-// For runs of the whole program in one process (a fuzzer): the report and
-// the stop write their text to error_fd and then call end(status) instead of
-// ending the process; end must not return (it throws). end nullptr restores
-// the exit, with standard error.
-void end_runs_with(int error_fd, void (*end)(int status));
-
-// The stop: the stop text on standard error with an LF (nothing for an empty
-// text or a single blank), every open file completed and closed, status 0.
-[[noreturn]] void stop(std::string_view text);
 
 }  // namespace brix::records

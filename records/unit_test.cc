@@ -1,3 +1,4 @@
+#include "records/report.h"
 #include "records/unit.h"
 
 #include <fcntl.h>

@@ -2,7 +2,7 @@
 
 #include "numeric/mnsd.h"
 #include "numeric/spline.h"
-#include "records/request.h"
+#include "records/write.h"
 
 namespace brix::stats {
 

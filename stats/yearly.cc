@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "numeric/mnsd.h"
-#include "records/request.h"
+#include "records/write.h"
 
 namespace brix::stats {
 namespace {

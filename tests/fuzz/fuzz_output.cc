@@ -14,7 +14,7 @@
 #include <string>
 #include <utility>
 
-#include "records/convert.h"
+#include "records/put.h"
 
 namespace {
 

@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "app/run.h"
+#include "records/report.h"
 #include "records/unit.h"
 
 namespace {

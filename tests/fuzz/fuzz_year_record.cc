@@ -33,7 +33,7 @@
 
 #include "input/year_blocks.h"
 #include "input/year_record.h"
-#include "records/request.h"
+#include "records/read.h"
 #include "records/unit.h"
 #include "tests/fuzz/fuzz_file.h"
 

@@ -1,28 +1,15 @@
-#include "records/convert.h"
+#include "records/get.h"
 
-#include <climits>
 #include <random>
+#include <string>
 #include <vector>
 
-#include "records/fixed.h"
 #include "records/plain.h"
 #include "records/test_util.h"
 
 namespace brix::records::testing {
 
-TEST(ConvertTest, OutputFields) {
-  ASSERT_EQ(bits(real("-nan")), 0xFFC00000u) << "the NaN of the tables";
-  for (const auto& c : cases("convert.txt", "out")) {
-    int w = 0, d = 0;
-    std::sscanf(c[0].c_str() + 1, "%d.%d", &w, &d);
-    std::string field(std::size_t(w) + 1, '?');  // one column more, which must stay
-    if (c[0][0] == 'I') put_integer(field.data(), w, std::stoi(c[1]));
-    else put_real(field.data(), w, d, real(c[1]));
-    EXPECT_EQ(field, c[2] + "?") << c[0] << " of " << c[1];
-  }
-}
-
-TEST(ConvertTest, RealInput) {
+TEST(GetTest, RealInput) {
   for (const auto& c : cases("convert.txt", "in")) {
     std::string scratch(c[0].size(), ' ');
     float v = 7.0f;
@@ -32,7 +19,7 @@ TEST(ConvertTest, RealInput) {
   }
 }
 
-TEST(ConvertTest, IntegerInput) {
+TEST(GetTest, IntegerInput) {
   for (const auto& c : cases("convert.txt", "int")) {
     std::string scratch(c[0].size(), ' ');
     std::int32_t v[2] = {42, 42};  // a failed conversion leaves them alone
@@ -40,18 +27,6 @@ TEST(ConvertTest, IntegerInput) {
                         get_integer_value(c[0], v[1])};
     for (int i = 0; i < 2; ++i)  // as an Iw field, then as a free-form value
       EXPECT_EQ(ok[i] ? std::to_string(v[i]) : v[i] == 42 ? "error" : "changed", c[1 + i]) << c[0];
-  }
-}
-
-TEST(ConvertTest, FixedPointFields) {
-  const struct { std::int32_t v; int w, d; const char* field; } kCases[] = {
-      {28512, 10, 3, "    28.512"}, {-1, 10, 3, "    -0.001"}, {0, 10, 3, "     0.000"},
-      {-99999999, 10, 3, "-99999.999"}, {999999999, 10, 3, "999999.999"},
-      {-100000000, 10, 3, "**********"}, {INT32_MIN, 10, 3, "**********"}, {-500, 7, 2, "  -5.00"}};
-  for (const auto& c : kCases) {
-    std::string field(std::size_t(c.w) + 1, '?');  // one column more, which must stay
-    put_fixed_field(field.data(), c.w, c.d, c.v);
-    EXPECT_EQ(field, c.field + std::string("?")) << c.v;
   }
 }
 

@@ -1,18 +1,13 @@
-#include "records/request.h"
+#include "records/read.h"
 
 #include <algorithm>
 #include <cstring>
-#include <stdexcept>
 
-#include "records/convert.h"
+#include "records/get.h"
+#include "records/report.h"
 
 namespace brix::records {
 namespace {
-
-[[noreturn]] void mismatch(const Format& format) {
-  throw std::invalid_argument("value does not suit its descriptor in " +
-                              std::string(format.text()));
-}
 
 // Next numeric input field of width w starting at pos: w characters, fewer
 // when the line ends sooner, none beyond its end; a comma ends it early and
@@ -44,6 +39,42 @@ std::string_view field_text(std::string_view line, std::size_t& pos, int w, char
   return strip_blanks(to, field);
 }
 
+// The receiving variable `element` of the run t, as type T.
+template <typename T>
+T& variable(const Target& t, int element) {
+  return static_cast<T*>(t.first)[element * t.stride];
+}
+
+// A: the characters from pos on into the text field, blank-padded where the
+// line ends sooner; the whole line too where the target asks for it.
+void read_text(std::string_view line, std::size_t& pos, const Target& t) {
+  auto* field = static_cast<char*>(t.first);
+  const std::size_t length = static_cast<std::size_t>(t.length);
+  const std::size_t from = std::min(pos, line.size());
+  const std::size_t n = std::min(length, line.size() - from);
+  if (n > 0) std::memcpy(field, line.data() + from, n);
+  std::memset(field + n, ' ', length - n);
+  if (t.whole != nullptr) t.whole->assign(line);
+  pos += length;
+}
+
+// X, T and "/": moves pos; "/" takes the next line of the unit. False at the
+// end of the unit's input.
+bool position(const Descriptor& d, std::string_view& line, std::size_t& pos, Unit* unit,
+              const Format& format) {
+  switch (d.edit) {
+    case Edit::kSkip: pos += static_cast<std::size_t>(d.n); break;
+    case Edit::kTab: pos = static_cast<std::size_t>(d.n - 1); break;
+    case Edit::kSlash:
+      if (unit == nullptr) value_mismatch(format);
+      if (!unit->next_line(line)) return false;
+      pos = 0;
+      break;
+    default: break;
+  }
+  return true;
+}
+
 // Carries out the format on the line into the targets. A "/" takes the next
 // line of the unit; without a unit it is a fault of the caller.
 Outcome convert(std::string_view line, const Format& format, std::span<const Target> targets,
@@ -53,42 +84,24 @@ Outcome convert(std::string_view line, const Format& format, std::span<const Tar
   int element = 0;  // within the run of the current target
   for (const Descriptor& d : format.descriptors()) {
     if (!d.is_data()) {
-      switch (d.edit) {
-        case Edit::kSkip: pos += static_cast<std::size_t>(d.n); break;
-        case Edit::kTab: pos = static_cast<std::size_t>(d.n - 1); break;
-        case Edit::kSlash:
-          if (unit == nullptr) mismatch(format);
-          if (!unit->next_line(line)) return settle(*unit, Outcome::kEnd, handles);
-          pos = 0;
-          break;
-        default: break;
-      }
+      if (!position(d, line, pos, unit, format)) return settle(*unit, Outcome::kEnd, handles);
       continue;
     }
     for (int r = 0; r < d.repeat; ++r) {
       while (target < targets.size() && targets[target].count <= 0) ++target;
       if (target == targets.size()) return Outcome::kDone;
       const Target& t = targets[target];
-      if (d.edit == Edit::kA) {
-        if (t.kind != Target::Kind::kText) mismatch(format);
-        auto* field = static_cast<char*>(t.first);
-        std::size_t length = static_cast<std::size_t>(t.length);
-        std::size_t from = std::min(pos, line.size());
-        std::size_t n = std::min(length, line.size() - from);
-        if (n > 0) std::memcpy(field, line.data() + from, n);
-        std::memset(field + n, ' ', length - n);
-        if (t.whole != nullptr) t.whole->assign(line);
-        pos += length;
+      bool read = true;
+      if (d.edit == Edit::kA && t.kind == Target::Kind::kText) {
+        read_text(line, pos, t);
       } else if (d.edit == Edit::kF && t.kind == Target::Kind::kReal) {
-        auto* first = static_cast<float*>(t.first);
-        if (!read_real_field(line, pos, d.w, d.d, first[element * t.stride]))
-          return Outcome::kError;
+        read = read_real_field(line, pos, d.w, d.d, variable<float>(t, element));
+      } else if (d.edit == Edit::kI && t.kind == Target::Kind::kInteger) {
+        read = read_integer_field(line, pos, d.w, variable<std::int32_t>(t, element));
       } else {
-        if (d.edit != Edit::kI || t.kind != Target::Kind::kInteger) mismatch(format);
-        auto* first = static_cast<std::int32_t*>(t.first);
-        if (!read_integer_field(line, pos, d.w, first[element * t.stride]))
-          return Outcome::kError;
+        value_mismatch(format);
       }
+      if (!read) return Outcome::kError;
       if (++element == t.count) {
         element = 0;
         ++target;
@@ -99,67 +112,6 @@ Outcome convert(std::string_view line, const Format& format, std::span<const Tar
 }
 
 }  // namespace
-
-void write(Unit& unit, const Format& format, std::initializer_list<Value> values) {
-  write(unit, format, std::span<const Value>(values.begin(), values.size()));
-}
-
-void write(Unit& unit, const Format& format, std::span<const Value> values) {
-  int column = unit.length() + 1;  // a line left open by "$" goes on at the cursor
-  bool dollar = false;
-  std::size_t next = 0;
-  for (const Descriptor& d : format.descriptors()) {
-    if (d.is_data()) {
-      for (int r = 0; r < d.repeat; ++r) {
-        if (next == values.size()) goto finished;
-        const Value& v = values[next++];
-        switch (d.edit) {
-          case Edit::kA:
-            if (v.kind() != Value::Kind::kText) mismatch(format);
-            unit.put(column, v.text());
-            column += static_cast<int>(v.text().size());
-            break;
-          case Edit::kI:
-            if (v.kind() != Value::Kind::kInteger) mismatch(format);
-            put_integer(unit.place(column, d.w), d.w, v.integer());
-            column += d.w;
-            break;
-          default:
-            if (v.kind() != Value::Kind::kReal) mismatch(format);
-            put_real(unit.place(column, d.w), d.w, d.d, v.real());
-            column += d.w;
-            break;
-        }
-      }
-      continue;
-    }
-    switch (d.edit) {
-      case Edit::kSlash:
-        unit.end_line();
-        column = 1;
-        break;
-      case Edit::kSkip:
-        column += d.n;
-        break;
-      case Edit::kTab:
-        column = d.n;
-        break;
-      case Edit::kText:
-        unit.put(column, d.text);
-        column += static_cast<int>(d.text.size());
-        break;
-      case Edit::kDollar:
-        dollar = true;
-        break;
-      default:
-        break;
-    }
-  }
-finished:
-  if (next != values.size()) mismatch(format);
-  if (dollar) unit.hand_over();
-  else unit.end_line();
-}
 
 bool read_integer_field(std::string_view line, std::size_t& pos, int w, std::int32_t& value) {
   char buffer[64];

@@ -1,20 +1,11 @@
-// Conversions between 32-bit numbers and the text of fixed-width fields.
+// Input conversions: the text of fields and free-form values to 32-bit
+// numbers.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
 
 namespace brix::records {
-
-// Iw output: the decimal digits right-justified in w columns, or w asterisks
-// when they do not fit. Writes exactly w characters to out.
-void put_integer(char* out, int w, std::int32_t value);
-
-// Fw.d output: the value with d decimals right-justified in w columns, or w
-// asterisks when it does not fit; NaN and infinities as "NaN" and "INF",
-// signed by the sign bit; negative zero without a sign. Needs w >= d + 2.
-// Writes exactly w characters to out.
-void put_real(char* out, int w, int d, float value);
 
 // Iw input of one field whose blanks are already removed: an optional sign
 // and decimal digits; an empty field reads 0. False on any other character.
@@ -33,5 +24,4 @@ bool get_real(std::string_view text, int implied_decimals, float& value);
 
 // Removes every blank of a field in place and returns the remaining text.
 std::string_view strip_blanks(char* scratch, std::string_view field);
-
 }  // namespace brix::records
