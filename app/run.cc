@@ -28,15 +28,23 @@ using records::Outcome;
 using records::Target;
 using records::Unit;
 
+// The dialogue's answers, as the questions take them.
+struct Answers {
+  records::TextField<80> file_name;  // the last file name, as its echo shows it
+  std::int32_t coord_order = 0;
+  records::TextField<1> dateline_answer;
+  float convection_threshold = 0.0f;
+  std::int32_t spline_period = 0;
+};
+
 // Program-wide data: static storage, zeroed, alive for the whole run. The
 // band's rows are allocated once the coordinates are read, for the band's
 // own points.
+Answers answers;
 input::RunData data;
 stats::YearlySeries yearly;
 stats::RecordMeans means;
 stats::SmoothedSeries smoothed;
-float convection_threshold = 0.0f;
-std::int32_t spline_period = 0;
 
 // The dialogue's formats, made at the first use rather than before main: a
 // run without memory for them ends with the report like any other.
@@ -81,13 +89,13 @@ void open_input(const Format& question, const Format& echo) {
   Unit& console = Unit::console();
   std::string typed;
   for (;;) {
-    data.file_name.blank();
+    answers.file_name.blank();
     records::write(console, question);
-    records::read(console, texts().kText, {Target::text(data.file_name, &typed)},
+    records::read(console, texts().kText, {Target::text(answers.file_name, &typed)},
                   Handles::kNeither);
     if (Unit::file().open_old(typed)) break;
   }
-  records::write(console, echo, {data.file_name});
+  records::write(console, echo, {answers.file_name});
 }
 
 // Asks a numeric question until the answer reads and `accept` takes it. An
@@ -119,17 +127,17 @@ void run(const input::ReadMode& mode) {
   open_input(t.kAskCoordinates, t.kCoordinatesOpened);
 
   // 3. Coordinate order.
-  ask_number(t.kAskOrder, Target::integer(data.coord_order),
-             [] { return data.coord_order == 1 || data.coord_order == 2; });
+  ask_number(t.kAskOrder, Target::integer(answers.coord_order),
+             [] { return answers.coord_order == 1 || answers.coord_order == 2; });
 
   // 4. Coordinates.
-  input::read_coordinates(unit10, console, data);
+  input::read_coordinates(unit10, console, answers.coord_order, data);
 
   // 5. Dateline.
-  data.dateline_answer.blank();
+  answers.dateline_answer.blank();
   records::write(console, t.kAskDateline);
-  records::read(console, t.kText, {Target::text(data.dateline_answer)}, Handles::kNeither);
-  if (data.dateline_answer.chars[0] == 'y') input::shift_dateline(data);
+  records::read(console, t.kText, {Target::text(answers.dateline_answer)}, Handles::kNeither);
+  if (answers.dateline_answer.chars[0] == 'y') input::shift_dateline(data);
 
   // 6. Notice.
   records::write(console, t.kReadingRecon);
@@ -144,12 +152,12 @@ void run(const input::ReadMode& mode) {
   unit10.open_unknown(kYearlyTable);
 
   // 10. Threshold.
-  convection_threshold = 0.0f;
-  ask_number(t.kAskThreshold, Target::real(convection_threshold), [] { return true; });
-  records::write(console, t.kThresholdUsed, {convection_threshold});
+  answers.convection_threshold = 0.0f;
+  ask_number(t.kAskThreshold, Target::real(answers.convection_threshold), [] { return true; });
+  records::write(console, t.kThresholdUsed, {answers.convection_threshold});
 
   // 11. Yearly statistics and the yearly table.
-  stats::yearly_statistics(unit10, data, convection_threshold, yearly, mode.threads);
+  stats::yearly_statistics(unit10, data, answers.convection_threshold, yearly, mode.threads);
   unit10.close();
 
   // 12. Whole-record means.
@@ -158,12 +166,13 @@ void run(const input::ReadMode& mode) {
   // 13. The smoothed table's file and heading, then the smoothing question.
   unit10.open_unknown(kSmoothedTable);
   stats::smoothed_heading(unit10);
-  spline_period = 0;
-  ask_number(t.kAskSmoothing, Target::integer(spline_period), [] { return spline_period >= 5; });
+  answers.spline_period = 0;
+  ask_number(t.kAskSmoothing, Target::integer(answers.spline_period),
+             [] { return answers.spline_period >= 5; });
 
   // 14. Smoothing and the smoothed table.
   stats::smooth_and_tabulate(unit10, yearly, means, data.n_years, data.first_year,
-                             spline_period, smoothed);
+                             answers.spline_period, smoothed);
   unit10.close();
 
   // 15. Closing line and stop.

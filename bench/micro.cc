@@ -145,9 +145,8 @@ void read_stage(const StageFiles& files, int threads) {
   Unit file("10", -1, -1, false);
   brix::input::ReadMode mode;
   mode.threads = threads;
-  run_data->coord_order = 1;
   if (!file.open_old(files.xy.path())) std::abort();
-  brix::input::read_coordinates(file, console, *run_data);
+  brix::input::read_coordinates(file, console, 1, *run_data);
   if (!file.open_old(files.recon.path())) std::abort();
   brix::input::read_reconstruction(file, console, *run_data, mode);
 }

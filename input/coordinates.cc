@@ -14,7 +14,8 @@ using records::Handles;
 using records::Outcome;
 using records::Target;
 
-void read_coordinates(records::Unit& file, records::Unit& console, RunData& data) {
+void read_coordinates(records::Unit& file, records::Unit& console, int coord_order,
+                      RunData& data) {
   static const Format kCount("(/1x,'Grid points read in is: ',i5)");
   // The two scratch reals keep their values from one pair to the next: a
   // line holding only "/" adds a point with the values they still hold.
@@ -32,8 +33,8 @@ void read_coordinates(records::Unit& file, records::Unit& console, RunData& data
     }
     ++data.n_points;
     int p = data.n_points - 1;
-    data.grid_lat[p] = data.coord_order == 1 ? first : second;
-    data.grid_lon[p] = data.coord_order == 1 ? second : first;
+    data.grid_lat[p] = coord_order == 1 ? first : second;
+    data.grid_lon[p] = coord_order == 1 ? second : first;
   }
   // The band is known from the latitudes alone: its rows are allocated now,
   // while the coordinate file's reading is the request in progress, before

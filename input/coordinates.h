@@ -10,7 +10,8 @@ namespace brix::input {
 // the order coord_order gives (1: lat lon, 2: lon lat), skipping lines that
 // are not numbers, echoes the count on `console` and closes the file. More
 // than max_points pairs end the run with the run-time error report.
-void read_coordinates(records::Unit& file, records::Unit& console, RunData& data);
+void read_coordinates(records::Unit& file, records::Unit& console, int coord_order,
+                      RunData& data);
 
 // Raises every longitude below 0.0 by 360.0 (single precision).
 void shift_dateline(RunData& data);

@@ -36,9 +36,8 @@ Records read_files(const std::string& xy, const std::string& recon, ReadMode mod
   int null = ::open("/dev/null", O_WRONLY);
   records::Unit console("*", -1, null, true);
   records::Unit& file = records::Unit::file();
-  data.coord_order = 1;
   if (!file.open_old(xy)) std::abort();
-  read_coordinates(file, console, data);
+  read_coordinates(file, console, 1, data);
   if (!file.open_old(recon)) std::abort();
   mode.path = path;
   read_reconstruction(file, console, data, mode);

@@ -1,15 +1,13 @@
-// The program-wide input data: the dialogue's answers, the grid points, the
-// equatorial band and its values from the reconstruction, with their fixed
-// capacities.
+// The program-wide input data: the grid points, the equatorial band and its
+// values from the reconstruction, with their fixed capacities.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <memory>
 
 #include "input/capacity.h"
-#include "records/text_field.h"
 
 namespace brix::input {
 
@@ -18,12 +16,9 @@ namespace brix::input {
 inline bool in_band(float lat) { return lat >= -5.0f && lat <= 5.0f; }
 
 struct RunData {
-  records::TextField<80> file_name;
-  std::int32_t coord_order = 0;
   std::int32_t n_points = 0;
   float grid_lat[max_points];
   float grid_lon[max_points];
-  records::TextField<1> dateline_answer;
   // The grid points of the band in grid order, numbered from 1. The band
   // depends on the latitudes alone, so it is known before the reconstruction
   // is read, and only its values are kept.
