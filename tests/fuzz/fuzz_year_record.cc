@@ -1,27 +1,24 @@
-// Fuzzes the reading of the year records with n values per record: the
-// general formatted read, "(i5,12000f10.3)" through a unit over a file, every
-// value at a stride; the year-record reader on the same lines in memory on
-// one path of field reading (chosen by the file's length; the suite's replay
-// of the seeds takes every path), the kept values packed; then the file in
-// blocks on that path.
+// Fuzzes the reading of year records of n values: the general formatted read
+// ("(i5,12000f10.3)" through a unit over a file, every value at a stride)
+// against the year-record reader on the same lines in memory and the block
+// reading of the file, on one path (by the file's length; the suite's replay
+// of the seeds takes every path).
 //
-// Input: two bytes give n (little-endian, modulo 12001), one byte
-// the stride of the receiving values (1 to 3, bits 0-1), whether a header line
-// is read first with "(a)" (bit 2), the block size (bits 3-4: one block, or 1
-// byte to 8 KB after the file's length), two threads (bit 5, smallest blocks
-// only: threads are slow under the sanitizers) and the fields kept (bits 6-7);
-// the rest is the file, read to its end or to the 2501st record, where the
-// program stops. Fields past a line's end all read alike, and so do more
-// fields than a thousand: n is at most 7 more than the longest line holds and
-// 1,023, and the file is cut after the lines that fit in 1,024 fields (n + 1
-// per line; 4,096 lines of the year alone, enough for the record limit).
+// Input: two bytes give n (little-endian, modulo 12001); one byte the stride
+// (1 to 3, bits 0-1), a header line read first with "(a)" (bit 2), the block
+// size (bits 3-4: one block, or 1 byte to 8 KB by the file's length), two
+// threads (bit 5, smallest blocks only: threads are slow under sanitizers)
+// and the fields kept (bits 6-7); the rest is the file, read to its end or
+// the 2501st record. Fields past a line's end all read alike, and so do more
+// than a thousand: n is at most 1,023 and 7 more than the longest line holds,
+// and the file is cut after the lines that fit in 1,024 fields (n + 1 per
+// line; 4,096 lines of the year alone reach the record limit).
 //
-// Checked: each request takes exactly one line; nothing is written outside
-// the n receiving values (guards around them and in the stride's gaps) or
-// past the places of the kept values; done fills all n values, error a
-// leading part; the path gives the outcome, year and bits of every kept
-// value of the general reading through the unit; the block reading gives
-// the same records, first year and kept values.
+// Checked: each request takes one line; nothing is written outside the n
+// values (guards around them and in the stride's gaps) or past the places
+// of the kept values; done fills all n values, error a leading part; the
+// reader gives the general reading's outcome, year and bits of every kept
+// value, and the block reading its records, first year and kept values.
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -193,9 +190,8 @@ extern "C" UNTRACED int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::si
     const std::string_view cleaned = brix::records::clean_line(raw.data(), raw.size(), clean);
     const brix::input::YearFields fields{n, keep.data(), n_kept};
     for (const FieldPath path : chosen) {
-      // The kept values, packed: all of them, or on an error those before
-      // the failing field (the places of later kept values may have been
-      // written then); nothing past the places of all kept values.
+      // On an error the places of kept values after the failing field may
+      // have been written.
       std::int32_t year = 0;
       const Outcome o =
           brix::input::read_year_record(cleaned, fields, path, year, kept_area.values());
