@@ -83,6 +83,13 @@ Outcome read_year_record(std::string_view line, const YearFields& fields, FieldP
         plain_run<parse_plain_10_3_scalar, kValueWidth>(line, pos, k, until, out, keep);
       if (k == until) continue;
     }
+    // Past the line's end every field is empty, and an empty field reads 0:
+    // the kept values still to come are zeros (a short line, or fields of
+    // points the line does not reach).
+    if (path != FieldPath::kGeneral && pos >= line.size()) {
+      std::fill(out, row + fields.n_kept, 0.0f);
+      break;
+    }
     // Any other field: in another plain form (without its point, say), or
     // through the general reading.
     const bool stored = keep[k] != 0;
