@@ -1,11 +1,12 @@
 // The one-field readings of the year records' layout against the general
-// reading. Whole records on every path, their kept values packed, are
+// reading, and the groups the six-field readers take. Whole records on every path, their kept values packed, are
 // compared with the general reading by the year-record fuzz target, which
 // the suite replays over its seeds on every path.
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cstdint>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -81,6 +82,39 @@ TEST(PlainFieldTest, ScalarAndVectorReadingsAgreeWithTheGeneralOne) {
 #endif
   }
   EXPECT_GT(decided, 50000);
+}
+
+// The six-field readers take every whole group of plain fields they may read
+// (a reader that declines is not wrong, only slow: nothing else would notice),
+// and stop before a group with a kept value of 2^24 thousandths or more.
+TEST(SixFieldsTest, TakeEveryWholeGroupOfPlainFieldsTheyMayRead) {
+  std::string line;
+  for (int k = 0; k < 18; ++k) {
+    char f[11];
+    std::snprintf(f, sizeof f, "%10.3f", k == 14 ? 16777.217 : (k % 3 - 1) * (k * 1234.5 + 0.007));
+    line += f;
+  }
+  line += std::string(20, ' ');
+  const std::uint8_t keep[18] = {1, 0, 1, 1, 1, 1, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1};
+  const struct { int n; std::size_t readable; int done; } cases[] = {
+      {12, 124, 12}, {11, 200, 6}, {18, 200, 12}, {12, 123, 6}};
+  for (SixFields six : {six_fields_avx512(), six_fields_avx2()}) {
+    if (six == nullptr) continue;  // this processor lacks its vectors
+    for (const auto& c : cases) {
+      std::vector<float> values(18, kUnread);
+      float* out = values.data();
+      ASSERT_EQ(six(line.data(), c.readable, c.n, keep, out, 15), c.done) << c.n << " " << c.readable;
+      int stored = 0;
+      for (int k = 0; k < c.done; ++k) {
+        float general = kUnread;
+        char scratch[10];
+        if (!keep[k]) continue;
+        ASSERT_TRUE(get_real(strip_blanks(scratch, std::string_view(line).substr(10 * k, 10)), 3, general));
+        EXPECT_EQ(bits(values[std::size_t(stored++)]), bits(general)) << k;
+      }
+      EXPECT_EQ(out - values.data(), stored);
+    }
+  }
 }
 
 }  // namespace
