@@ -232,4 +232,31 @@ std::optional<YearMonth> month_of(const TimeUnits& units, double value) {
   return YearMonth{d.year, d.month};
 }
 
+double seconds_of(const TimeUnits& units, double value) {
+  return static_cast<double>(units.origin_day) * 86400.0 +
+         (units.origin_seconds + value * units.seconds_per_unit);
+}
+
+std::optional<YearMonth> middle_month(const TimeUnits& units, double lo, double hi) {
+  return month_of(units, lo + (hi - lo) / 2);
+}
+
+std::optional<YearMonth> first_span_month(const TimeUnits& units, double lo, double hi) {
+  auto day_of = [&](double v) {
+    return std::floor((units.origin_seconds + v * units.seconds_per_unit) / 86400.0);
+  };
+  double lo_days = day_of(lo), hi_days = day_of(hi);
+  if (!std::isfinite(lo_days) || !std::isfinite(hi_days) || std::fabs(lo_days) > 1e11 ||
+      std::fabs(hi_days) > 1e11)
+    return std::nullopt;
+  long long start = units.origin_day + static_cast<long long>(lo_days);
+  long long end = units.origin_day + static_cast<long long>(hi_days);
+  Date first = date_of(units.calendar, start), last = date_of(units.calendar, end);
+  long long end_first = day_number(units.calendar, first.year, last.month, last.day);
+  if (end_first <= start) end_first = day_number(units.calendar, first.year + 1, last.month, last.day);
+  if (end_first > end) end_first = end;  // a span shorter than a year
+  Date middle = date_of(units.calendar, start + (end_first - start) / 2);
+  return YearMonth{middle.year, middle.month};
+}
+
 }  // namespace brix::importer

@@ -53,4 +53,17 @@ std::optional<TimeUnits> parse_time_units(std::string_view units, Calendar calen
 // that is not finite or lies beyond a hundred million years.
 std::optional<YearMonth> month_of(const TimeUnits& units, double value);
 
+// The time value in seconds from day 0 of the calendar (NaN for NaN), so
+// that times in different units of one calendar compare.
+double seconds_of(const TimeUnits& units, double value);
+
+// The month that holds the middle of the interval from `lo` to `hi`.
+std::optional<YearMonth> middle_month(const TimeUnits& units, double lo, double hi);
+
+// Climatology bounds run from the start of the first year's span to the end
+// of the last year's (1961-01-01 to 1990-02-01 for Januaries): the month
+// that holds the middle of the first year's span, from `lo` to the date of
+// `hi` in the year of `lo` (or the next, for a span across the new year).
+std::optional<YearMonth> first_span_month(const TimeUnits& units, double lo, double hi);
+
 }  // namespace brix::importer

@@ -141,23 +141,40 @@ std::vector<double> default_fill(nc_type type) {
 }  // namespace
 
 Field::Field(const std::string& path, const std::string& name) : path_(path) {
-  int status = nc_open(path.c_str(), NC_NOWRITE, &ncid_);
-  if (status != NC_NOERR) {
-    ncid_ = -1;
-    throw Failure("cannot read " + path + " as a netCDF file: " + nc_strerror(status));
-  }
+  open();
   title_ = text_att(ncid_, NC_GLOBAL, "title");
   find_variable(name);
   std::vector<int> dims = var_dims(ncid_, varid_);
   shape_.resize(dims.size());
   for (std::size_t k = 0; k < dims.size(); ++k) nc_inq_dimlen(ncid_, dims[k], &shape_[k]);
   find_time(dims);
-  find_grid(dims);
-  read_packing();
 }
 
-Field::~Field() {
+Field::~Field() { close(); }
+
+void Field::open() const {
+  if (ncid_ >= 0) return;
+  int status = nc_open(path_.c_str(), NC_NOWRITE, &ncid_);
+  if (status != NC_NOERR) {
+    ncid_ = -1;
+    throw Failure("cannot read " + path_ + " as a netCDF file: " + nc_strerror(status));
+  }
+}
+
+void Field::close() const {
   if (ncid_ >= 0) nc_close(ncid_);
+  ncid_ = -1;
+}
+
+void Field::load_grid(const std::string& units) {
+  open();
+  find_grid(var_dims(ncid_, varid_));
+  read_packing(units);
+}
+
+void Field::release_grid() {
+  for (auto* v : {&cell_lat_, &cell_lon_, &lat_, &lon_}) std::vector<double>().swap(*v);
+  close();
 }
 
 void Field::find_variable(const std::string& name) {
@@ -191,6 +208,8 @@ void Field::find_variable(const std::string& name) {
                     join(candidates));
   }
   name_ = var_name(ncid_, varid_);
+  is_sst_ = text_att(ncid_, varid_, "standard_name") == "sea_surface_temperature" ||
+            one_of(name_, {"sst", "tos", "SST"});
   nc_type type = 0;
   nc_inq_vartype(ncid_, varid_, &type);
   if (type == NC_CHAR || type == NC_STRING || type > NC_STRING)
@@ -250,8 +269,8 @@ void Field::find_time(const std::vector<int>& dims) {
                    units + "\"" + (form ? "" : " (" + why + ")") + "; " + expected);
   };
 
-  time_.resize(shape_[static_cast<std::size_t>(time_dim_)]);
-  int status = nc_get_var_double(ncid_, tv, time_.data());
+  std::vector<double> time(shape_[static_cast<std::size_t>(time_dim_)]);
+  int status = nc_get_var_double(ncid_, tv, time.data());
   if (status != NC_NOERR)
     throw Failure("cannot read the time coordinate of " + path_ + ": " + nc_strerror(status));
   calendar_name_ = text_att(ncid_, tv, "calendar");
@@ -266,8 +285,55 @@ void Field::find_time(const std::vector<int>& dims) {
   if (!parsed) throw unreadable(why.substr(why.find("\": ") + 3));
   time_units_ = *parsed;
   std::vector<double> fill = number_att(ncid_, tv, "_FillValue");
-  for (double& t : time_)
-    if (!fill.empty() && t == fill[0]) t = std::nan("");
+  stamps_.resize(time.size());
+  for (std::size_t t = 0; t < time.size(); ++t) {
+    if (!fill.empty() && time[t] == fill[0]) time[t] = std::nan("");
+    stamps_[t].instant = seconds_of(time_units_, time[t]);
+    stamps_[t].month = month_of(time_units_, time[t]);
+  }
+  find_bounds(tv, time);
+}
+
+// The bounds (or climatology bounds) of the time variable, when it names
+// readable ones: each step's month is then the one that holds the middle of
+// its interval. Stamps at the end of the averaging interval (January's mean
+// at February 1) would otherwise put every month one late.
+void Field::find_bounds(int tv, const std::vector<double>& time) {
+  std::string name = text_att(ncid_, tv, "bounds");
+  climatology_ = name.empty();
+  if (climatology_) name = text_att(ncid_, tv, "climatology");
+  if (name.empty()) return;
+  auto unusable = [&](const std::string& why) {
+    warnings_.push_back("the time bounds " + name + " of " + path_ + " " + why +
+                        "; each step is placed by its time stamp");
+    climatology_ = false;
+  };
+  int bv = -1;
+  std::vector<int> dims;
+  std::size_t n = 0;
+  if (nc_inq_varid(ncid_, name.c_str(), &bv) != NC_NOERR) return unusable("do not exist");
+  dims = var_dims(ncid_, bv);
+  if (dims.size() == 2) nc_inq_dimlen(ncid_, dims[1], &n);
+  if (dims.size() != 2 || n != 2 || var_dims(ncid_, tv)[0] != dims[0])
+    return unusable("are not a pair of times for each step");
+  std::vector<double> b(2 * time.size());
+  if (nc_get_var_double(ncid_, bv, b.data()) != NC_NOERR) return unusable("cannot be read");
+  TimeUnits units = time_units_;
+  if (std::string own = text_att(ncid_, bv, "units"); !own.empty()) {
+    std::string why;
+    std::optional<TimeUnits> parsed = parse_time_units(own, units.calendar, &why);
+    if (!parsed) return unusable("have units that are not \"UNIT since DATE\"");
+    units = *parsed;
+  }
+  std::vector<double> fill = number_att(ncid_, bv, "_FillValue");
+  bounds_name_ = name;
+  for (std::size_t t = 0; t < time.size(); ++t) {
+    double lo = b[2 * t], hi = b[2 * t + 1];
+    if ((!fill.empty() && (lo == fill[0] || hi == fill[0])) || !std::isfinite(lo) ||
+        !std::isfinite(hi))
+      continue;  // this step keeps the month of its stamp
+    stamps_[t].month = climatology_ ? first_span_month(units, lo, hi) : middle_month(units, lo, hi);
+  }
 }
 
 namespace {
@@ -460,7 +526,7 @@ void unrotate(double rlat, double rlon, double pole_lat, double pole_lon, double
   lon = std::nearbyint(lon * 1e9) / 1e9;
 }
 
-void Field::read_packing() {
+void Field::read_packing(const std::string& units) {
   nc_type type = 0;
   nc_inq_vartype(ncid_, varid_, &type);
   if (auto v = number_att(ncid_, varid_, "scale_factor"); !v.empty()) scale_ = v[0];
@@ -482,16 +548,23 @@ void Field::read_packing() {
   limit("valid_min", 0, false);
   limit("valid_max", 0, true);
 
-  units_ = text_att(ncid_, varid_, "units");
+  file_units_ = text_att(ncid_, varid_, "units");
+  units_ = units.empty() ? file_units_ : units;
   // Spellings compared in lower case without blanks: "Deg C" is "degc".
   std::string u = squeezed(units_);
+  celsius_offset_ = 0;
   if (one_of(u, {"k", "kelvin", "kelvins", "degk", "deg_k", "degrees_k", "degree_k"})) {
+    scale_kind_ = Scale::kKelvin;
     celsius_offset_ = -273.15;
-  } else if (!one_of(u, {"degc", "celsius", "deg_c", "c", "degree_c", "degrees_c", "degreec",
-                         "degreesc", "degree_celsius", "degrees_celsius", "deg.c", "°c"})) {
+  } else if (one_of(u, {"degc", "celsius", "deg_c", "c", "degree_c", "degrees_c", "degreec",
+                        "degreesc", "degree_celsius", "degrees_celsius", "deg.c", "°c"})) {
+    scale_kind_ = Scale::kCelsius;
+  } else {
+    scale_kind_ = Scale::kOther;
     warnings_.push_back(
         units_.empty()
-            ? "variable " + name_ + " has no units; its values are written as they are"
+            ? "variable " + name_ +
+                  " has no units; its values are written as they are (--units names them)"
             : "units \"" + units_ + "\" of " + name_ +
                   " are neither kelvin nor degrees Celsius; its values are written as they are");
   }
@@ -508,6 +581,7 @@ void Field::read(std::size_t t0, std::size_t nt, std::size_t i0, std::size_t ni,
   set(time_dim_, t0, nt);
   if (row_dim_ >= 0) set(row_dim_, i0, ni);
   set(column_dim_, j0, nj);
+  open();
   raw_.resize(nt * ni * nj);
   out.resize(raw_.size());
   int status = nc_get_vara_double(ncid_, varid_, start.data(), count.data(), raw_.data());

@@ -1,10 +1,11 @@
-// The SST field of a CF netCDF dataset: its variable, the position of each of
-// its grid cells, its time coordinate, and its values as degrees Celsius with
-// the missing ones as NaN.
+// The SST field of one CF netCDF file: its variable, its time coordinate and
+// the calendar month of each step, the position of each of its grid cells,
+// and its values as degrees Celsius with the missing ones as NaN.
 #pragma once
 
 #include <cstddef>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -25,21 +26,48 @@ enum class GridKind {
   kUnstructured,  // one horizontal dimension, a latitude and a longitude per cell
 };
 
+// What the values' units make of them.
+enum class Scale { kCelsius, kKelvin, kOther };
+
+// A time step: the calendar month it belongs to (none when its time is
+// missing or out of reach), and its time in seconds from day 0 of the
+// calendar, which orders steps of files whose units differ.
+struct Stamp {
+  std::optional<YearMonth> month;
+  double instant = 0;
+};
+
 // The cells of the grid are held as rows by columns in the variable's storage
 // order: rows are its first horizontal dimension and columns its second; an
 // unstructured mesh has a single row.
+//
+// The file is opened when it is needed and may be closed between reads, so
+// that a dataset of thousands of files never holds more than a few open.
 class Field {
  public:
-  // Opens the file and finds the variable: `name`, or when it is empty the
+  // Opens the file, finds the variable (`name`, or when it is empty the
   // variable whose standard_name is sea_surface_temperature, else one named
-  // sst, tos or SST. Throws Failure.
+  // sst, tos or SST) and reads its time axis. Throws Failure.
   Field(const std::string& path, const std::string& name);
   ~Field();
   Field(const Field&) = delete;
   Field& operator=(const Field&) = delete;
 
+  // Reads the grid's coordinates and the values' packing and units; `units`,
+  // when not empty, stands for the variable's own units. Throws Failure.
+  void load_grid(const std::string& units);
+  // Frees the coordinates (of a file whose grid was found the same as
+  // another's) and closes the file; read() opens it again.
+  void release_grid();
+  void close() const;
+
+  const std::string& path() const { return path_; }
   const std::string& name() const { return name_; }
-  const std::string& units() const { return units_; }
+  const std::string& units() const { return units_; }  // as applied: the file's or those given
+  const std::string& file_units() const { return file_units_; }
+  Scale scale() const { return scale_kind_; }
+  // standard_name sea_surface_temperature, or the name sst, tos or SST.
+  bool is_sst() const { return is_sst_; }
   const std::string& title() const { return title_; }  // the global "title", or empty
   GridKind kind() const { return kind_; }
   std::size_t rows() const { return rows_; }
@@ -54,7 +82,12 @@ class Field {
   const std::vector<double>& lat() const { return lat_; }
   const std::vector<double>& lon() const { return lon_; }
   bool rows_are_latitudes() const { return rows_are_lat_; }
-  const std::vector<double>& time() const { return time_; }  // NaN where missing
+  // One stamp a step. A step belongs to the month that holds the middle of
+  // its bounds when the time variable has them (for climatology bounds, the
+  // middle of the first year's span), else to the month its time falls in.
+  const std::vector<Stamp>& stamps() const { return stamps_; }
+  const std::string& bounds_name() const { return bounds_name_; }  // empty: time stamps used
+  bool climatology() const { return climatology_; }
   const TimeUnits& time_units() const { return time_units_; }
   const std::string& calendar_name() const { return calendar_name_; }
   // What the reader could not take as it is (units neither kelvin nor celsius).
@@ -67,23 +100,28 @@ class Field {
             std::size_t nj, std::vector<double>& out) const;
 
  private:
+  void open() const;
   void find_variable(const std::string& name);
   void find_time(const std::vector<int>& dims);
+  void find_bounds(int time_var, const std::vector<double>& time);
   void find_grid(const std::vector<int>& dims);
   bool grid_from_coordinates(const std::vector<int>& horizontal);
   bool grid_from_dimensions(const std::vector<int>& horizontal);
   bool grid_from_rotated_pole(const std::vector<int>& horizontal);
-  void read_packing();
+  void read_packing(const std::string& units);
 
   std::string path_;
-  int ncid_ = -1;
+  mutable int ncid_ = -1;
   int varid_ = -1;
-  std::string name_, units_, title_, calendar_name_, grid_dims_;
+  std::string name_, units_, file_units_, title_, calendar_name_, grid_dims_, bounds_name_;
+  Scale scale_kind_ = Scale::kOther;
+  bool is_sst_ = false, climatology_ = false;
   std::vector<std::size_t> shape_;
   GridKind kind_ = GridKind::kRectilinear;
   int row_dim_ = -1, column_dim_ = -1, time_dim_ = -1;  // positions among the variable's dimensions
   std::size_t rows_ = 1, columns_ = 0;
-  std::vector<double> cell_lat_, cell_lon_, lat_, lon_, time_;
+  std::vector<double> cell_lat_, cell_lon_, lat_, lon_;
+  std::vector<Stamp> stamps_;
   bool rows_are_lat_ = true;
   TimeUnits time_units_;
   std::vector<std::string> warnings_;

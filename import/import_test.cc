@@ -5,9 +5,11 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -68,11 +70,11 @@ TEST_F(Import, PackedKelvinAndSeasonsWrittenInTheStoredOrder) {
   ASSERT_EQ(run_import("--months 6-8 --years 2001:2005 --xy s.xy --recon s.txt season.nc", &out), 0)
       << out;
   EXPECT_EQ(*box.read("s.xy"), "0 100\n4 100\n0 110\n4 110\n");
-  // Months k = 17, 18, 19 of 2001 and twelve later for 2002: means 38 + 0.5 q and 50 + 0.5 q.
+  // Months k = 17, 18, 19 of 2001 and twelve later for 2002: means 28 + 0.5 q and 40 + 0.5 q.
   EXPECT_EQ(*box.read("s.txt"),
             "season.nc: temp, mean of months 6-8, latitudes -5:5, longitudes all\n"
-            " 2001    38.000    38.500    39.000    39.500\n"
-            " 2002    50.000    50.500    51.000    51.500\n");
+            " 2001    28.000    28.500    29.000    29.500\n"
+            " 2002    40.000    40.500    41.000    41.500\n");
 }
 
 TEST_F(Import, FailuresExitWithAMessageAndLeaveEveryFileAsItWas) {
@@ -158,6 +160,244 @@ TEST_F(Import, BrixEliRunsOnWhatItWroteWithTheAnswersItPrinted) {
   // -150, -90 and 0 hold both signs but run across 0, not 180.
   ASSERT_EQ(run_import("--lon -150:0 --xy w.xy --recon w.txt dateline.nc", &out), 0) << out;
   EXPECT_NE(out.find("\nw.xy\n1\nn\nw.txt\n"), std::string::npos) << out;
+}
+
+
+// Datasets of several files, made in the test: a rectilinear grid of 2
+// latitudes by 3 longitudes whose value at cell c in month k (k = 0 is
+// 2000-01) is 20 + 0.1 k + 0.01 c unless a piece says otherwise: a signal
+// that grows through the years, so that a month taken for another shows.
+struct Piece {
+  std::string file;
+  int first = 0, last = 35;  // months from 2000-01, both included
+  const char* time_type = "double";
+  const char* unit = "days";  // or "hours", since `origin` at 00:00
+  std::chrono::year_month_day origin{std::chrono::year{2000}, std::chrono::January,
+                                     std::chrono::day{1}};
+  bool end_stamps = false;  // each mean stamped at the start of the next month
+  bool bounds = false;      // with time_bnds from the month's start to the next's
+  const char* calendar = "standard";
+  const char* var = "sst";
+  const char* units = "degC";
+  double lat0 = -2;  // the first latitude; the second is 2
+  std::function<double(int k, int c)> value = [](int k, int c) { return 20 + 0.1 * k + 0.01 * c; };
+};
+
+std::string cdl(const Piece& p) {
+  using namespace std::chrono;
+  auto at = [&](int k) {  // day 15 of month k, or day 1 of month k + 1 for an end stamp
+    year_month ym = year_month{year{2000}, January} + months{k + (p.end_stamps ? 1 : 0)};
+    long long days = (sys_days{ym / day{p.end_stamps ? 1u : 15u}} - sys_days{p.origin}).count();
+    return std::to_string(std::string(p.unit) == "hours" ? days * 24 : days);
+  };
+  auto start = [&](int k) {
+    year_month ym = year_month{year{2000}, January} + months{k};
+    long long days = (sys_days{ym / day{1}} - sys_days{p.origin}).count();
+    return std::to_string(std::string(p.unit) == "hours" ? days * 24 : days);
+  };
+  char origin[64];
+  std::snprintf(origin, sizeof origin, "%s since %04d-%02u-%02u", p.unit,
+                static_cast<int>(p.origin.year()), static_cast<unsigned>(p.origin.month()),
+                static_cast<unsigned>(p.origin.day()));
+  std::string s = "netcdf piece {\ndimensions: time = UNLIMITED ; lat = 2 ; lon = 3 ; nv = 2 ;\n";
+  s += "variables:\n  " + std::string(p.time_type) + " time(time) ; time:units = \"" + origin +
+       "\" ; time:calendar = \"" + p.calendar + "\" ;\n";
+  if (p.bounds) s += "  time:bounds = \"time_bnds\" ; double time_bnds(time, nv) ;\n";
+  s += "  float lat(lat) ; lat:units = \"degrees_north\" ; float lon(lon) ; lon:units = "
+       "\"degrees_east\" ;\n  float " + std::string(p.var) + "(time, lat, lon) ; " + p.var +
+       ":units = \"" + p.units + "\" ;\n";
+  s += "data:\n  lat = " + std::to_string(p.lat0) + ", 2 ; lon = 100, 200, 300 ;\n  time = ";
+  for (int k = p.first; k <= p.last; ++k) s.append(k > p.first ? ", " : "").append(at(k));
+  if (p.bounds) {
+    s += " ;\n  time_bnds = ";
+    for (int k = p.first; k <= p.last; ++k)
+      s.append(k > p.first ? ", " : "").append(start(k)).append(", ").append(start(k + 1));
+  }
+  s += " ;\n  " + std::string(p.var) + " =";
+  for (int k = p.first; k <= p.last; ++k)
+    for (int c = 0; c < 6; ++c) {
+      char v[32];
+      std::snprintf(v, sizeof v, "%s %.9g", k == p.first && c == 0 ? "" : ",", p.value(k, c));
+      s += v;
+    }
+  return s + " ;\n}\n";
+}
+
+class Series : public Import {
+ protected:
+  void make(const Piece& p) {
+    box.write("piece.cdl", cdl(p));
+    std::string command = NCGEN_PATH " -k nc4 -o " + box.path(p.file) + " " + box.path("piece.cdl");
+    ASSERT_EQ(std::system(command.c_str()), 0) << cdl(p);
+    std::filesystem::remove(box.path("piece.cdl"));
+  }
+  // brix_import of the files into a.xy and a.txt (both then removed): what
+  // it printed, and both files with the reconstruction's header line left out.
+  std::string import(const std::string& args, int* status) {
+    std::string out;
+    *status = run_import("--xy a.xy --recon a.txt " + args, &out);
+    if (*status != 0) return out;
+    std::string xy = *box.read("a.xy"), recon = *box.read("a.txt");
+    std::filesystem::remove(box.path("a.xy"));
+    std::filesystem::remove(box.path("a.txt"));
+    last_out_ = out;
+    return xy + recon.substr(recon.find('\n') + 1);
+  }
+  std::string last_out_;
+};
+
+// Each way of cutting the whole file's months gives the whole file's lines.
+TEST_F(Series, PiecesInAnyOrderWriteWhatTheWholeFileWrites) {
+  using namespace std::chrono;
+  make({.file = "whole.nc"});
+  int status = 0;
+  const std::string whole = import("whole.nc", &status);
+  ASSERT_EQ(status, 0) << whole;
+  EXPECT_NE(whole.find(" 2002    22.950    22.960"), std::string::npos) << whole;  // 20 + 0.1 * 29.5
+  // Cut at odd places, each in its own units and type.
+  make({.file = "p1.nc", .first = 0, .last = 6, .time_type = "int",
+        .origin = year{1999} / December / day{1}});
+  make({.file = "p2.nc", .first = 7, .last = 20, .unit = "hours",
+        .origin = year{1990} / June / day{1}});
+  make({.file = "p3.nc", .first = 21, .last = 35, .time_type = "int", .unit = "hours",
+        .origin = year{2001} / July / day{3}});
+  box.write("list", "p2.nc\n\np1.nc\r\n");
+  for (const char* files : {"p3.nc p1.nc p2.nc", "p2.nc p3.nc p1.nc", "--files-from list p3.nc"}) {
+    EXPECT_EQ(import(files, &status), whole) << files;
+    EXPECT_NE(last_out_.find("3 files, in time order:\n"
+                             "                 p1.nc: 7 time steps, 2000-01 to 2000-07\n"
+                             "                 p2.nc: 14 time steps, 2000-08 to 2001-09\n"
+                             "                 p3.nc: 15 time steps, 2001-10 to 2002-12\n"),
+              std::string::npos)
+        << last_out_;
+  }
+  // Overlapping files whose common steps agree: each step taken once.
+  make({.file = "q1.nc", .first = 0, .last = 14});
+  make({.file = "q2.nc", .first = 10, .last = 35, .origin = year{1850} / January / day{1}});
+  EXPECT_EQ(import("q2.nc q1.nc", &status), whole);
+  EXPECT_NE(last_out_.find("repeated     5 time steps (2000-11 to 2001-03) in both q1.nc and q2.nc, "
+                           "taken once\n"),
+            std::string::npos)
+      << last_out_;
+  // One file a month, given by a glob, against the whole of their 24 months.
+  for (int k = 0; k < 24; ++k)
+    make({.file = std::to_string(100 + k).append(".nc"), .first = k, .last = k,
+          .time_type = k % 2 ? "int" : "double"});
+  std::string months = import("--years 2000:2001 whole.nc", &status);
+  EXPECT_EQ(import("1[0-9][0-9].nc", &status), months);
+  EXPECT_NE(last_out_.find("24 files, in time order"), std::string::npos) << last_out_;
+
+  // brix_eli takes what the pieces made.
+  ASSERT_EQ(run_import("--force p3.nc p1.nc p2.nc", &last_out_), 0) << last_out_;
+  EXPECT_NE(box.read("recon_sst.txt")->find("p1.nc to p3.nc (3 files): sst, mean of"),
+            std::string::npos);
+  e2e::Result r = box.run("xy_coordinates.txt\n1\nn\nrecon_sst.txt\n20\n5\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(box.read("Brix_ELI_5N-5S.txt")->find(" 2002  1.000  200.00"), std::string::npos);
+}
+
+// Files that do not make one dataset, and values that cannot be data: each
+// an error that names what is wrong, and nothing written.
+TEST_F(Series, FilesThatDoNotMakeOneDatasetAreRefused) {
+  make({.file = "a.nc", .first = 0, .last = 14});
+  make({.file = "b.nc", .first = 10, .last = 35,
+        .value = [](int k, int c) { return 20 + 0.1 * k + 0.01 * c + (k == 12 && c == 4 ? 1 : 0); }});
+  make({.file = "gap.nc", .first = 16, .last = 35});
+  make({.file = "grid.nc", .first = 15, .last = 35, .lat0 = -2.5});
+  make({.file = "noleap.nc", .first = 15, .last = 35, .calendar = "noleap"});
+  make({.file = "tas.nc", .first = 15, .last = 35, .var = "tos"});
+  box.write("empty", "\n");
+  std::string before = files(), out;
+  struct {
+    const char* args;
+    const char* says;
+  } cases[] = {
+      {"a.nc b.nc", "a.nc and b.nc both hold the step of 2001-01-15 with different values "
+                    "(at latitude 2, longitude 200: 21.24 and 22.24)"},
+      {"gap.nc a.nc", "year 2001 lacks a time step in month 4 (between a.nc and gap.nc), one of "
+                      "its months 1-12"},
+      {"a.nc grid.nc", "grid.nc is not on the grid of a.nc: the latitude of the cell at row 1, "
+                       "column 1 is -2.5, in a.nc -2"},
+      {"a.nc noleap.nc", "a.nc's time is in the calendar standard, noleap.nc's in the calendar "
+                         "noleap: the files of a dataset share one calendar"},
+      {"a.nc tas.nc", "a.nc holds the variable sst, tas.nc the variable tos"},
+      {"--files-from nothing a.nc", "cannot read the list of files nothing"},
+      {"--files-from empty a.nc", "the list of files empty is empty"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_NE(run_import(c.args, &out), 0) << c.args;
+    EXPECT_NE(out.find(c.says), std::string::npos) << c.args << ":\n" << out;
+    EXPECT_EQ(files(), before) << c.args;
+  }
+  // A file none of whose steps are used is read for its time alone.
+  int status = 0;
+  import("--years 2000:2000 a.nc grid.nc", &status);
+  EXPECT_EQ(status, 0) << last_out_;
+  EXPECT_NE(last_out_.find("grid.nc: 21 time steps, 2001-04 to 2002-12, none used\n"),
+            std::string::npos)
+      << last_out_;
+}
+
+// Where a step's month comes from, and values that cannot be temperatures.
+TEST_F(Series, BoundsPlaceStepsAndImpossibleValuesAreNotData) {
+  // Means stamped at the start of the next month: with their bounds, year y
+  // holds months k = 12 y .. 12 y + 11, whose mean 12 y + 5.5 makes 20.55,
+  // 21.75 and 22.95 at cell 0; without them, 2000 lacks January and 2001 is
+  // December 2000 to November 2001 (mean k 16.5).
+  make({.file = "end.nc", .end_stamps = true, .bounds = true});
+  make({.file = "late.nc", .end_stamps = true});
+  int status = 0;
+  std::string got = import("end.nc", &status);
+  EXPECT_NE(got.find("\n 2000    20.550    20.560    20.570    20.580    20.590    20.600\n"
+                     " 2001    21.750    21.760    21.770    21.780    21.790    21.800\n"
+                     " 2002    22.950    22.960    22.970    22.980    22.990    23.000\n"),
+            std::string::npos)
+      << got;
+  EXPECT_NE(last_out_.find("\n  time         each step in the month that holds the middle of its "
+                           "time bounds (time_bnds)\n"),
+            std::string::npos)
+      << last_out_;
+  got = import("late.nc", &status);
+  EXPECT_NE(got.find("\n 2001    21.650    21.660"), std::string::npos) << got;
+  EXPECT_NE(last_out_.find("of its time stamp (no time bounds)"), std::string::npos) << last_out_;
+
+  // Kelvin under a Celsius label: refused, then read as kelvin when told so.
+  make({.file = "k.nc", .value = [](int k, int c) { return 300 + 0.1 * k + 0.01 * c; }});
+  std::string out, before = files();
+  EXPECT_EQ(run_import("k.nc", &out), 1);
+  EXPECT_NE(out.find("sst is labelled \"degC\", but 100 % of its values in the region lie between "
+                     "170 and 350, as temperatures in kelvin do"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(files(), before);
+  got = import("--units K k.nc", &status);
+  EXPECT_NE(got.find("\n 2000    27.400    27.410"), std::string::npos) << got;  // 300.55 - 273.15
+  EXPECT_NE(last_out_.find("units K (given with --units; the file says \"degC\")"),
+            std::string::npos)
+      << last_out_;
+
+  // A sea-ice flag of -1000 at cells 1 and 2 in months 3 to 5, and 50 at
+  // cell 5 in month 7: as an SST both are missing, and the cells left out;
+  // as another temperature only the flag is.
+  auto flagged = [](int k, int c) {
+    if (k >= 3 && k <= 5 && (c == 1 || c == 2)) return -1000.0;
+    return k == 7 && c == 5 ? 50.0 : 20 + 0.1 * k + 0.01 * c;
+  };
+  make({.file = "tos.nc", .var = "tos", .value = flagged});
+  make({.file = "ta.nc", .var = "ta", .value = flagged});
+  got = import("tos.nc", &status);
+  EXPECT_EQ(got.substr(0, got.find(" 2000")), "-2 100\n2 100\n2 200\n") << got;
+  for (const char* says :
+       {"warning: 6 values below absolute zero (flags, such as sea ice's, not declared missing) "
+        "taken as missing (2 cells, 3 time steps): -1000 in 2 cells at 3 time steps\n",
+        "warning: 1 value outside -5 to 45 degrees Celsius, which no sea-surface temperature "
+        "reaches, taken as missing (1 cell, 1 time step): 50 in 1 cell at 1 time step\n",
+        "grid points  3 written, 3 left out"})
+    EXPECT_NE(last_out_.find(says), std::string::npos) << says << " in\n" << last_out_;
+  got = import("--var ta ta.nc", &status);
+  EXPECT_EQ(got.substr(0, got.find(" 2000")), "-2 100\n2 100\n2 200\n2 300\n") << got;
+  EXPECT_NE(last_out_.find("grid points  4 written, 2 left out"), std::string::npos) << last_out_;
+  EXPECT_EQ(last_out_.find("outside -5 to 45"), std::string::npos) << last_out_;
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <memory>
 #include <set>
 #include <utility>
 
@@ -31,6 +32,13 @@ std::string number(T v) {
   char text[64];
   auto end = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed).ptr;
   return std::string(text, end);
+}
+
+// Six significant digits, for values in messages.
+std::string brief(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", v);
+  return text;
 }
 
 std::string range_text(const Range& r) { return number(r.lo) + ":" + number(r.hi); }
@@ -302,31 +310,147 @@ std::string too_many(const Field& f, const Options& o, const Report& r) {
   return s;
 }
 
+// A date as YYYY-MM-DD, from seconds since day 0 of the calendar.
+std::string date_text(Calendar calendar, double instant) {
+  Date d = date_of(calendar, static_cast<long long>(std::floor(instant / 86400)));
+  char text[40];
+  std::snprintf(text, sizeof text, d.year >= 0 ? "%04d-%02d-%02d" : "%05d-%02d-%02d", d.year,
+                d.month, d.day);
+  return text;
+}
+
+// Steps less than a minute apart are one step: time axes of the same months
+// in other units or types differ by their rounding, never by a minute.
+constexpr double kSameStep = 60;
+
+// A step of the dataset: its month and time, and where it is stored.
+struct Step {
+  YearMonth month;
+  double instant;
+  std::size_t file, index;
+};
+
+// The files of a dataset and their steps, each in time order; a step that
+// two files hold is among `steps` once, and its other places among `twins`.
+struct Series {
+  std::vector<std::unique_ptr<Field>> files;
+  std::vector<Step> steps;
+  std::vector<std::pair<std::size_t, Step>> twins;  // the step's place in `steps`, and the other
+};
+
+// Reads the time axis of every file, checks that the files make one
+// dataset, and merges their steps in time order.
+Series open_series(const Options& o, Report& r) {
+  Series s;
+  bool several = o.inputs.size() > 1;
+  for (const std::string& path : o.inputs) {
+    try {
+      s.files.push_back(std::make_unique<Field>(path, o.var));
+    } catch (const Failure& e) {
+      std::string what = e.what();
+      if (!several || what.find(path) != std::string::npos) throw;
+      throw Failure(path + ": " + what);
+    }
+    s.files.back()->close();
+  }
+  const Field& first = *s.files.front();
+  for (const auto& f : s.files) {
+    if (f->name() != first.name())
+      throw Failure(first.path() + " holds the variable " + first.name() + ", " + f->path() +
+                    " the variable " + f->name() +
+                    ": the files of a dataset hold one variable (choose it with --var)");
+    if (f->time_units().calendar != first.time_units().calendar)
+      throw Failure(first.path() + "'s time is in the calendar " + first.calendar_name() + ", " +
+                    f->path() + "'s in the calendar " + f->calendar_name() +
+                    ": the files of a dataset share one calendar");
+  }
+  // Files in the order of their first steps (those without a valid time
+  // last), then by name, whatever the order they were given in.
+  auto start = [](const Field& f) {
+    double t = INFINITY;
+    for (const Stamp& st : f.stamps())
+      if (st.month) t = std::min(t, st.instant);
+    return t;
+  };
+  std::stable_sort(s.files.begin(), s.files.end(), [&](const auto& a, const auto& b) {
+    double ta = start(*a), tb = start(*b);
+    return ta != tb ? ta < tb : a->path() < b->path();
+  });
+  std::vector<Step> all;
+  for (std::size_t k = 0; k < s.files.size(); ++k) {
+    const std::vector<Stamp>& stamps = s.files[k]->stamps();
+    for (std::size_t t = 0; t < stamps.size(); ++t)
+      if (stamps[t].month) all.push_back({*stamps[t].month, stamps[t].instant, k, t});
+  }
+  std::stable_sort(all.begin(), all.end(), [](const Step& a, const Step& b) {
+    return a.instant != b.instant ? a.instant < b.instant : a.file < b.file;
+  });
+  for (const Step& st : all) {
+    if (!s.steps.empty() && st.instant - s.steps.back().instant < kSameStep) {
+      const Step& kept = s.steps.back();
+      bool same_file = kept.file == st.file;
+      for (const auto& [at, twin] : s.twins)
+        same_file |= at == s.steps.size() - 1 && twin.file == st.file;
+      if (same_file)
+        throw Failure(s.files[st.file]->path() + " holds two steps at " +
+                      date_text(first.time_units().calendar, st.instant) +
+                      " (steps " + std::to_string(kept.index + 1) + " and " +
+                      std::to_string(st.index + 1) + " of its time axis)");
+      s.twins.push_back({s.steps.size() - 1, st});
+      continue;
+    }
+    s.steps.push_back(st);
+  }
+  // Steps in two files, by the pair of files.
+  std::map<std::pair<std::size_t, std::size_t>, std::vector<YearMonth>> pairs;
+  for (const auto& [at, twin] : s.twins) pairs[{s.steps[at].file, twin.file}].push_back(twin.month);
+  for (const auto& [files, months] : pairs)
+    r.twins.push_back(count(static_cast<long long>(months.size()), "time step") + " (" +
+                         year_month(months.front()) +
+                         (months.size() > 1 ? " to " + year_month(months.back()) : "") +
+                         ") in both " + s.files[files.first]->path() + " and " +
+                         s.files[files.second]->path() + ", taken once");
+  for (const auto& f : s.files) {
+    FileSpan span;
+    span.path = f->path();
+    for (const Stamp& st : f->stamps()) {
+      if (!st.month) continue;
+      span.first = span.steps == 0 ? *st.month : std::min(span.first, *st.month);
+      span.last = span.steps == 0 ? *st.month : std::max(span.last, *st.month);
+      ++span.steps;
+    }
+    r.files.push_back(span);
+  }
+  return s;
+}
+
 // The time steps of each year that fall in the listed months, for the years
-// written; the report gets the years and the incomplete ones.
-std::vector<std::vector<std::size_t>> select_years(const Field& f, const Options& o, Report& r) {
+// written, as places in s.steps; the report gets the years and the
+// incomplete ones.
+std::vector<std::vector<std::size_t>> select_years(const Series& s, const Options& o, Report& r) {
+  const std::string& name = s.files.front()->name();
   std::map<int, std::vector<std::size_t>> steps;  // year -> its steps in the listed months
   std::map<int, std::array<bool, 13>> seen;       // year -> months with a step
-  bool any = false;
-  for (std::size_t t = 0; t < f.time().size(); ++t) {
-    std::optional<YearMonth> ym = month_of(f.time_units(), f.time()[t]);
-    if (!ym) continue;
-    r.first_step = any ? std::min(r.first_step, *ym) : *ym;
-    r.last_step = any ? std::max(r.last_step, *ym) : *ym;
-    any = true;
-    seen[ym->year][static_cast<std::size_t>(ym->month)] = true;
-    if (o.months[static_cast<std::size_t>(ym->month)]) steps[ym->year].push_back(t);
+  for (std::size_t k = 0; k < s.steps.size(); ++k) {
+    YearMonth ym = s.steps[k].month;
+    r.first_step = k == 0 ? ym : std::min(r.first_step, ym);
+    r.last_step = k == 0 ? ym : std::max(r.last_step, ym);
+    seen[ym.year][static_cast<std::size_t>(ym.month)] = true;
+    if (o.months[static_cast<std::size_t>(ym.month)]) steps[ym.year].push_back(k);
   }
-  auto complete = [&](int year) {
+  // The listed months of a year without a step.
+  auto missing = [&](int year) {
+    std::array<bool, 13> lacking{};
     auto it = seen.find(year);
-    if (it == seen.end()) return false;
     for (int m = 1; m <= 12; ++m)
-      if (o.months[static_cast<std::size_t>(m)] && !it->second[static_cast<std::size_t>(m)])
-        return false;
-    return true;
+      lacking[static_cast<std::size_t>(m)] =
+          o.months[static_cast<std::size_t>(m)] &&
+          (it == seen.end() || !it->second[static_cast<std::size_t>(m)]);
+    return lacking;
   };
+  auto complete = [&](int year) { return missing(year) == std::array<bool, 13>{}; };
   std::string months = months_text(o.months);
-  if (!any) throw Failure(f.name() + " has no time step with a valid time");
+  if (s.steps.empty()) throw Failure(name + " has no time step with a valid time");
   long long a = o.years ? (*o.years)[0] : r.first_step.year;
   long long b = o.years ? (*o.years)[1] : r.last_step.year;
   std::vector<int> written;
@@ -346,7 +470,7 @@ std::vector<std::vector<std::size_t>> select_years(const Field& f, const Options
     if (single) {
       auto most = std::max_element(months_seen.begin(), months_seen.end(),
                                    [](auto& x, auto& y) { return x.second < y.second; });
-      throw Failure("no complete year: each year of " + f.name() + " (" + year_month(r.first_step) +
+      throw Failure("no complete year: each year of " + name + " (" + year_month(r.first_step) +
                     " to " + year_month(r.last_step) + ") has a single time step; give --months " +
                     std::to_string(most->first) + " to take the step of month " +
                     std::to_string(most->first) + " as the year's value");
@@ -356,7 +480,7 @@ std::vector<std::vector<std::size_t>> select_years(const Field& f, const Options
     throw Failure(
         "no complete year: no year " +
         (o.years ? "of " + std::to_string(a) + ":" + std::to_string(b) + " " : std::string()) +
-        "in " + f.name() + " (" + year_month(r.first_step) + " to " + year_month(r.last_step) +
+        "in " + name + " (" + year_month(r.first_step) + " to " + year_month(r.last_step) +
         ") has a time step in each of its " + months);
   r.first_year = written.front();
   r.last_year = written.back();
@@ -370,12 +494,32 @@ std::vector<std::vector<std::size_t>> select_years(const Field& f, const Options
         "only " + count(r.last_year - r.first_year + 1, "year") +
         " written: brix_eli's spline needs 4 years or more, so its smoothed table will hold the "
         "spline's refusal markers");
-  for (int y : r.incomplete)
-    if (y > r.first_year && y < r.last_year)
-      throw Failure(
-          "year " + std::to_string(y) + " lacks a time step in some of its " + months +
-          ", and brix_eli needs years that follow each other: give --years to write only the "
-          "years before it or after it");
+  for (int y : r.incomplete) {
+    if (y <= r.first_year || y >= r.last_year) continue;
+    std::array<bool, 13> lacking = missing(y);
+    std::string around;
+    if (s.files.size() > 1) {
+      // The files of the steps before and after the missing months.
+      YearMonth from{y, 1}, to{y, 12};
+      for (int m = 1; m <= 12; ++m)
+        if (lacking[static_cast<std::size_t>(m)]) to.month = m;
+      for (int m = 12; m >= 1; --m)
+        if (lacking[static_cast<std::size_t>(m)]) from.month = m;
+      const Field* before = nullptr;
+      const Field* after = nullptr;
+      for (const Step& st : s.steps) {
+        if (st.month < from) before = s.files[st.file].get();
+        if (st.month > to && after == nullptr) after = s.files[st.file].get();
+      }
+      if (before != nullptr && after != nullptr)
+        around = before == after ? " (inside " + before->path() + ")"
+                                 : " (between " + before->path() + " and " + after->path() + ")";
+    }
+    throw Failure("year " + std::to_string(y) + " lacks a time step in " + months_text(lacking) +
+                  around + ", one of its " + months +
+                  ", and brix_eli needs years that follow each other: give --years to write only "
+                  "the years before it or after it");
+  }
   int n = r.last_year - r.first_year + 1;
   if (n > kMaxYears)
     throw Failure(std::to_string(n) + " years to write (" + std::to_string(r.first_year) + " to " +
@@ -388,6 +532,107 @@ std::vector<std::vector<std::size_t>> select_years(const Field& f, const Options
   for (int y = r.first_year; y <= r.last_year; ++y) out.push_back(steps[y]);
   return out;
 }
+
+// What differs between the grid of `f` and that of `ref`, or "".
+std::string grid_difference(const Field& ref, const Field& f) {
+  if (f.kind() != ref.kind() || f.grid_dims() != ref.grid_dims() || f.rows() != ref.rows() ||
+      f.columns() != ref.columns())
+    return "its grid is " + count(static_cast<long long>(f.rows()), "row") + " by " +
+           count(static_cast<long long>(f.columns()), "column") + " (" + f.grid_dims() + "), " +
+           ref.path() + "'s " + count(static_cast<long long>(ref.rows()), "row") + " by " +
+           count(static_cast<long long>(ref.columns()), "column") + " (" + ref.grid_dims() + ")";
+  auto same = [](double x, double y) {
+    return std::memcmp(&x, &y, sizeof x) == 0 || (std::isnan(x) && std::isnan(y));
+  };
+  for (std::size_t c = 0; c < f.cell_lat().size(); ++c) {
+    bool lat = !same(f.cell_lat()[c], ref.cell_lat()[c]);
+    if (!lat && same(f.cell_lon()[c], ref.cell_lon()[c])) continue;
+    const std::vector<double>& mine = lat ? f.cell_lat() : f.cell_lon();
+    const std::vector<double>& theirs = lat ? ref.cell_lat() : ref.cell_lon();
+    return "the " + std::string(lat ? "latitude" : "longitude") + " of the cell at row " +
+           std::to_string(c / f.columns() + 1) + ", column " + std::to_string(c % f.columns() + 1) +
+           " is " + number(mine[c]) + ", in " + ref.path() + " " + number(theirs[c]);
+  }
+  return "";
+}
+
+// Steps read in slices of consecutive steps of one file at a time, and
+// the file closed when the slices move on to another.
+class StepReader {
+ public:
+  StepReader(const Series& s, std::size_t i0, std::size_t ni, std::size_t j0, std::size_t nj,
+             std::size_t slice_steps)
+      : s_(s), i0_(i0), ni_(ni), j0_(j0), nj_(nj), slice_(slice_steps) {}
+  ~StepReader() {
+    if (file_ != nullptr) file_->close();
+  }
+  // The values of the step, in a slice that reaches as far as step `last`
+  // of the same file when it has to be read.
+  double* step(const Step& st, std::size_t last) {
+    const Field* f = s_.files[st.file].get();
+    if (f != file_ || st.index < t0_ || st.index >= t0_ + nt_) {
+      if (file_ != nullptr && file_ != f) file_->close();
+      file_ = f;
+      t0_ = st.index;
+      nt_ = std::min(std::max(last, t0_) - t0_ + 1, slice_);
+      f->read(t0_, nt_, i0_, ni_, j0_, nj_, block_);
+    }
+    return block_.data() + (st.index - t0_) * ni_ * nj_;
+  }
+
+ private:
+  const Series& s_;
+  std::size_t i0_, ni_, j0_, nj_, slice_;
+  const Field* file_ = nullptr;
+  std::size_t t0_ = 0, nt_ = 0;
+  std::vector<double> block_;
+};
+
+// Values that cannot be data, taken as missing, and the warning that says
+// which they were.
+class Flags {
+ public:
+  Flags(std::string what, std::size_t cells) : what_(std::move(what)), cell_seen_(cells) {}
+  void add(double v, std::size_t cell, std::size_t step) {
+    ++values_;
+    if (!cell_seen_[cell]) cell_seen_[cell] = 1, ++cells_;
+    if (step != last_step_) last_step_ = step, ++steps_;
+    auto it = by_value_.find(v);
+    if (it == by_value_.end() && by_value_.size() < kShown) it = by_value_.emplace(v, Tally{}).first;
+    if (it == by_value_.end()) return;
+    it->second.cells.insert(cell);
+    if (step != it->second.last_step) it->second.last_step = step, ++it->second.steps;
+    ++it->second.values;
+  }
+  // "", or the warning.
+  std::string warning() const {
+    if (values_ == 0) return "";
+    std::string s = count(static_cast<long long>(values_), "value") + " " + what_ +
+                    " taken as missing (" + count(static_cast<long long>(cells_), "cell") + ", " +
+                    count(static_cast<long long>(steps_), "time step") + "): ";
+    std::size_t shown = 0;
+    for (const auto& [v, t] : by_value_) {
+      s += (shown++ ? ", " : "") + brief(v) + " in " +
+           count(static_cast<long long>(t.cells.size()), "cell") + " at " +
+           count(static_cast<long long>(t.steps), "time step");
+    }
+    std::size_t others = 0;
+    for (const auto& [v, t] : by_value_) others += t.values;
+    if (others < values_) s += ", and other values";
+    return s;
+  }
+
+ private:
+  static constexpr std::size_t kShown = 5;
+  struct Tally {
+    std::set<std::size_t> cells;
+    std::size_t steps = 0, values = 0, last_step = SIZE_MAX;
+  };
+  std::string what_;
+  std::vector<char> cell_seen_;
+  std::size_t values_ = 0, cells_ = 0, steps_ = 0, last_step_ = SIZE_MAX;
+  std::map<double, Tally> by_value_;
+};
 
 }  // namespace
 
@@ -410,21 +655,70 @@ std::string months_text(const std::array<bool, 13>& months) {
 Report run(const Options& o) {
   check_output(o.xy, o.force);
   check_output(o.recon, o.force);
-  Field f(o.input, o.var);
   Report r;
+  Series series = open_series(o, r);
+  std::vector<std::vector<std::size_t>> steps = select_years(series, o, r);
+
+  // Only the files that hold a step used have their grids read: the first
+  // of them gives the grid, every other must have the same to the bit.
+  std::vector<char> used(series.files.size(), 0);
+  for (const auto& year : steps)
+    for (std::size_t k : year) used[series.steps[k].file] = 1;
+  for (const auto& [at, twin] : series.twins)
+    if (used[series.steps[at].file]) used[twin.file] = 1;
+  Field* ref = nullptr;
+  for (std::size_t k = 0; k < series.files.size(); ++k) {
+    if (!used[k]) continue;
+    r.files[k].used = true;
+    Field& f = *series.files[k];
+    f.load_grid(o.units);
+    if (ref == nullptr) {
+      ref = &f;
+      f.close();
+      continue;
+    }
+    std::string differs = grid_difference(*ref, f);
+    if (!differs.empty())
+      throw Failure(f.path() + " is not on the grid of " + ref->path() + ": " + differs);
+    if (f.units() != ref->units())
+      r.warnings.push_back(f.path() + " gives the units \"" + f.units() + "\", " + ref->path() +
+                           " \"" + ref->units() + "\"; each file's values are read in its own");
+    f.release_grid();
+  }
+  const Field& f = *ref;
+  std::vector<std::string> file_warnings;
+  for (const auto& file : series.files)
+    for (const std::string& w : file->warnings())
+      if (std::find(file_warnings.begin(), file_warnings.end(), w) == file_warnings.end())
+        file_warnings.push_back(w);
+  r.warnings.insert(r.warnings.begin(), file_warnings.begin(), file_warnings.end());
   r.variable = f.name();
   r.units = f.units();
-  r.title = f.title();
+  r.file_units = f.file_units();
+  r.title = series.files.front()->title();
   r.calendar = f.calendar_name();
-  r.warnings = f.warnings();
   r.kind = f.kind();
   r.grid_dims = f.grid_dims();
   r.grid_rows = f.rows();
   r.grid_columns = f.columns();
-  r.n_time = f.time().size();
+  r.n_time = series.steps.size();
+  std::size_t with_bounds = 0;
+  for (const auto& file : series.files) with_bounds += !file->bounds_name().empty();
+  if (with_bounds == 0)
+    r.placement = "each step in the month of its time stamp (no time bounds)";
+  else
+    r.placement = std::string("each step in the month that holds the middle of its ") +
+                  (f.climatology() ? "first year's climatology bounds (" : "time bounds (") +
+                  (f.bounds_name().empty() ? series.files.front()->bounds_name()
+                                           : f.bounds_name()) +
+                  ")" +
+                  (with_bounds < series.files.size()
+                       ? "; in " + count(static_cast<long long>(series.files.size() - with_bounds),
+                                         "file") +
+                             " without bounds, of its time stamp"
+                       : "");
   Selection s = o.coarsen > 1 ? select_blocks(f, o, r) : select_cells(f, o, r);
   r.points = static_cast<int>(s.points.size());
-  std::vector<std::vector<std::size_t>> steps = select_years(f, o, r);
 
   // The bounding rows and columns of the region's cells: only they are read.
   std::size_t i0 = SIZE_MAX, i1 = 0, j0 = SIZE_MAX, j1 = 0;
@@ -436,34 +730,77 @@ Report run(const Options& o) {
   std::vector<std::size_t> at;  // each cell's place in a time step of the block read
   for (const Cell& c : s.cells) at.push_back((c.i - i0) * nj + (c.j - j0));
 
+  // Values that no temperature, or no sea-surface temperature, can have.
+  bool temperature = f.scale() != Scale::kOther;
+  bool sst = temperature && f.is_sst();
+  Flags below_zero("below absolute zero (flags, such as sea ice's, not declared missing)",
+                   s.cells.size());
+  Flags off_range("outside -5 to 45 degrees Celsius, which no sea-surface temperature reaches,",
+                  s.cells.size());
+  std::size_t values = 0, kelvin_like = 0;
+  auto check = [&](double* step, std::size_t k) {
+    for (std::size_t c = 0; c < s.cells.size(); ++c) {
+      double& v = step[at[c]];
+      if (std::isnan(v)) continue;
+      ++values;
+      kelvin_like += v >= 170 && v <= 350;
+      if (temperature && v < -273.15) {
+        below_zero.add(v, c, k);
+        v = std::nan("");
+      } else if (sst && (v < -5 || v > 45)) {
+        off_range.add(v, c, k);
+        v = std::nan("");
+      }
+    }
+  };
+  std::vector<std::vector<Step>> twins(series.steps.size());
+  for (const auto& [at_step, twin] : series.twins) twins[at_step].push_back(twin);
+
   // Yearly means in thousandths, year by year: at each step the mean of a
   // point's cells that hold a value, then the mean of the year's steps.
-  // A year's steps are read in slices of at most kSlice values.
+  // Steps are read in slices of at most kSlice values.
   constexpr std::size_t kSlice = std::size_t{1} << 22;
   std::size_t per_step = ni * nj, np = s.points.size();
   std::size_t slice_steps = std::max<std::size_t>(1, kSlice / per_step);
+  StepReader reader(series, i0, ni, j0, nj, slice_steps), twin_reader(series, i0, ni, j0, nj, 1);
   std::vector<std::int32_t> milli(steps.size() * np);
-  std::vector<double> block, sum(np);
+  std::vector<double> sum(np);
   std::vector<char> kept(np, 1);
   for (std::size_t y = 0; y < steps.size(); ++y) {
     const std::vector<std::size_t>& ts = steps[y];
     std::fill(sum.begin(), sum.end(), 0.0);
-    for (std::size_t k = 0; k < ts.size();) {
-      std::size_t t0 = ts[k], nt = std::min(ts.back() - t0 + 1, slice_steps);
-      f.read(t0, nt, i0, ni, j0, nj, block);
-      for (; k < ts.size() && ts[k] < t0 + nt; ++k) {
-        const double* step = block.data() + (ts[k] - t0) * per_step;
-        for (std::size_t p = 0; p < np; ++p) {
-          const Point& pt = s.points[p];
-          double v = step[at[pt.first]];
-          if (pt.n > 1) {
-            double cells = 0, with_value = 0;
-            for (std::size_t c = pt.first; c < pt.first + pt.n; ++c)
-              if (!std::isnan(step[at[c]])) cells += step[at[c]], ++with_value;
-            v = with_value > 0 ? cells / with_value : std::nan("");
-          }
-          sum[p] += v;
+    for (std::size_t k : ts) {
+      const Step& st = series.steps[k];
+      std::size_t last = st.index;  // the year's last step in the same file
+      for (std::size_t other : ts)
+        if (series.steps[other].file == st.file) last = std::max(last, series.steps[other].index);
+      double* step = reader.step(st, last);
+      for (const Step& twin : twins[k]) {
+        const double* copy = twin_reader.step(twin, twin.index);
+        for (std::size_t c = 0; c < s.cells.size(); ++c) {
+          double a = step[at[c]], b = copy[at[c]];
+          if (a == b || (std::isnan(a) && std::isnan(b))) continue;
+          throw Failure(series.files[st.file]->path() + " and " + series.files[twin.file]->path() +
+                        " both hold the step of " +
+                        date_text(f.time_units().calendar, st.instant) +
+                        " with different values (at latitude " +
+                        number(ref->cell_lat()[s.cells[c].i * f.columns() + s.cells[c].j]) +
+                        ", longitude " +
+                        number(ref->cell_lon()[s.cells[c].i * f.columns() + s.cells[c].j]) +
+                        ": " + brief(a) + " and " + brief(b) + ")");
         }
+      }
+      check(step, k);
+      for (std::size_t p = 0; p < np; ++p) {
+        const Point& pt = s.points[p];
+        double v = step[at[pt.first]];
+        if (pt.n > 1) {
+          double cells = 0, with_value = 0;
+          for (std::size_t c = pt.first; c < pt.first + pt.n; ++c)
+            if (!std::isnan(step[at[c]])) cells += step[at[c]], ++with_value;
+          v = with_value > 0 ? cells / with_value : std::nan("");
+        }
+        sum[p] += v;
       }
     }
     for (std::size_t p = 0; p < np; ++p) {
@@ -478,6 +815,14 @@ Report run(const Options& o) {
       }
     }
   }
+  for (const std::string& w : {below_zero.warning(), off_range.warning()})
+    if (!w.empty()) r.warnings.push_back(w);
+  // Nearly all values of kelvin's range under a Celsius label.
+  if (f.scale() == Scale::kCelsius && values > 0 && kelvin_like * 10 >= values * 9)
+    throw Failure(f.name() + " is labelled \"" + f.units() + "\", but " +
+                  std::to_string(kelvin_like * 100 / values) +
+                  " % of its values in the region lie between 170 and 350, as temperatures in "
+                  "kelvin do: its units look like kelvin (give --units K if they are)");
   std::vector<double> kept_lon;
   for (std::size_t p = 0; p < np; ++p) {
     if (!kept[p]) continue;
@@ -503,7 +848,11 @@ Report run(const Options& o) {
       xy.write(number(static_cast<float>(s.points[p].lat)) + " " +
                number(static_cast<float>(s.points[p].lon)) + "\n");
   std::string title = r.title.empty() ? "" : " (" + r.title + ")";
-  recon.write(base_name(o.input) + title + ": " + r.variable + ", mean of " +
+  std::string source = base_name(r.files.front().path);
+  if (r.files.size() > 1)
+    source += " to " + base_name(r.files.back().path) + " (" +
+              count(static_cast<long long>(r.files.size()), "file") + ")";
+  recon.write(source + title + ": " + r.variable + ", mean of " +
               months_text(o.months) + ", latitudes " + range_text(o.lat) + ", longitudes " +
               (o.lon ? range_text(*o.lon) : "all") +
               (o.coarsen > 1
@@ -536,13 +885,32 @@ Report run(const Options& o) {
 }
 
 std::string describe(const Options& o, const Report& r) {
-  std::string s = "brix_import: " + o.input + (r.title.empty() ? "" : " (" + r.title + ")") + "\n";
+  std::string name = r.files.front().path;
+  if (r.files.size() > 1)
+    name = count(static_cast<long long>(r.files.size()), "file") + ", " + name + " to " +
+           r.files.back().path;
+  std::string s = "brix_import: " + name + (r.title.empty() ? "" : " (" + r.title + ")") + "\n";
   auto row = [&s](const char* what, const std::string& text) {
     char label[24];
     std::snprintf(label, sizeof label, "  %-13s", what);
     s += label + text + "\n";
   };
-  row("variable", r.variable + (r.units.empty() ? "" : ", units " + r.units));
+  if (r.files.size() > 1) {
+    row("files", count(static_cast<long long>(r.files.size()), "file") + ", in time order:");
+    for (const FileSpan& f : r.files)
+      s += "                 " + f.path + ": " +
+           (f.steps == 0 ? "no time step with a valid time"
+                         : count(static_cast<long long>(f.steps), "time step") + ", " +
+                               year_month(f.first) +
+                               (f.last == f.first ? "" : " to " + year_month(f.last))) +
+           (f.used ? "" : ", none used") + "\n";
+  }
+  for (const std::string& twin : r.twins) row("repeated", twin);
+  std::string units = r.units.empty() ? "" : ", units " + r.units;
+  if (!o.units.empty())
+    units += r.file_units.empty() ? " (given with --units; the file has none)"
+                                  : " (given with --units; the file says \"" + r.file_units + "\")";
+  row("variable", r.variable + units);
   std::string grid;
   long long rows = static_cast<long long>(r.grid_rows),
             columns = static_cast<long long>(r.grid_columns);
@@ -564,6 +932,7 @@ std::string describe(const Options& o, const Report& r) {
                   count(static_cast<long long>(r.n_time), "time step") + " from " +
                   year_month(r.first_step) + " to " + year_month(r.last_step) + " (calendar " +
                   r.calendar + ")");
+  row("time", r.placement);
   std::string region = "latitudes " + range_text(o.lat) + ", longitudes " +
                        (o.lon ? range_text(*o.lon) : "all") + ": " + count(r.cells, "cell");
   if (r.kind == GridKind::kRectilinear)

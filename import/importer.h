@@ -1,5 +1,6 @@
-// brix_import: turns the monthly SST field of a CF netCDF dataset into the
-// coordinate file and the reconstruction file that brix_eli reads.
+// brix_import: turns the monthly SST field of a CF netCDF dataset, one file
+// or many, into the coordinate file and the reconstruction file that
+// brix_eli reads.
 #pragma once
 
 #include <array>
@@ -21,8 +22,9 @@ struct Range {
 };
 
 struct Options {
-  std::string input;  // the netCDF file
-  std::string var;    // empty: found by standard_name or name
+  std::vector<std::string> inputs;  // the netCDF files of the dataset, in any order
+  std::string var;                  // empty: found by standard_name or name
+  std::string units;                // the values' units, in place of the file's; empty: the file's
   Range lat{-5, 5};
   std::optional<Range> lon;  // west:east, crossing the dateline when west > east; none: all
   std::optional<std::array<int, 2>> years;  // first:last; none: every complete year
@@ -34,9 +36,21 @@ struct Options {
   int coarsen = 1;     // rectilinear grids: blocks of coarsen by coarsen cells make one point
 };
 
+// A file of the dataset: its steps with a valid time, their months, and
+// whether any of them was used.
+struct FileSpan {
+  std::string path;
+  std::size_t steps = 0;
+  YearMonth first, last;
+  bool used = false;
+};
+
 struct Report {
-  std::string variable, units, title, calendar;
+  std::string variable, units, file_units, title, calendar;
   std::vector<std::string> warnings;
+  std::vector<FileSpan> files;        // in time order
+  std::vector<std::string> twins;     // steps found in two files, taken once
+  std::string placement;              // how steps were placed in months
   GridKind kind = GridKind::kRectilinear;
   std::string grid_dims;  // the horizontal dimensions' names
   std::size_t grid_rows = 0, grid_columns = 0, n_time = 0;

@@ -1,9 +1,12 @@
 // brix_import: the command around the importer library.
 #include <cerrno>
 #include <cstdio>
+#include <fstream>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "import/importer.h"
 
@@ -15,14 +18,17 @@ using brix::importer::Range;
 constexpr const char* kVersion = "brix_import 1.0";
 
 constexpr const char* kUsage =
-    "Usage: brix_import [options] FILE.nc\n"
+    "Usage: brix_import [options] FILE.nc...\n"
     "Turns the monthly SST field of a CF netCDF dataset into the coordinate file and\n"
     "the reconstruction file that brix_eli reads. Any grid whose cells have a\n"
     "latitude and a longitude will do: rectilinear, curvilinear, rotated pole or\n"
-    "unstructured; each cell of the region is a point.\n"
+    "unstructured; each cell of the region is a point. A dataset of several files\n"
+    "(spans of years, one file a month) is given as all its files, in any order.\n"
     "\n"
+    "  --files-from LIST  the files of the dataset, one path a line, besides any given\n"
     "  --var NAME      the SST variable (default: the variable whose standard_name is\n"
     "                  sea_surface_temperature; else one named sst, tos or SST)\n"
+    "  --units U       the values' units, in place of the file's (such as K)\n"
     "  --lat S:N       latitudes to keep, degrees north, both limits included\n"
     "                  (default -5:5, the band the analysis uses)\n"
     "  --lon W:E       longitudes to keep, degrees east, both limits included;\n"
@@ -91,6 +97,22 @@ std::array<bool, 13> to_months(std::string_view text) {
   return months;
 }
 
+// The paths of LIST, one a line; blank lines are skipped.
+void files_from(std::string_view list, std::vector<std::string>& paths) {
+  std::ifstream in{std::string(list)};
+  if (!in) {
+    std::fprintf(stderr, "brix_import: cannot read the list of files %s: %s\n",
+                 std::string(list).c_str(), std::strerror(errno));
+    std::exit(1);
+  }
+  std::size_t before = paths.size();
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.find_first_not_of(" \t") != std::string::npos) paths.push_back(line);
+  }
+  if (paths.size() == before) usage_error("the list of files " + std::string(list) + " is empty");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -111,12 +133,18 @@ int main(int argc, char** argv) {
     }
     if (a.size() > 1 && a[0] == '-') {
       if (a != "--var" && a != "--lat" && a != "--lon" && a != "--years" && a != "--months" &&
-          a != "--xy" && a != "--recon" && a != "--coarsen")
+          a != "--xy" && a != "--recon" && a != "--coarsen" && a != "--units" &&
+          a != "--files-from")
         usage_error("unknown option " + std::string(a));
       if (i + 1 >= argc) usage_error(std::string(a) + " needs a value");
       std::string_view v = argv[++i];
       if (a == "--var")
         o.var = v;
+      else if (a == "--units") {
+        if (v.empty()) usage_error("--units needs a unit, such as K or degC");
+        o.units = v;
+      } else if (a == "--files-from")
+        files_from(v, o.inputs);
       else if (a == "--lat")
         o.lat = to_range(a, v, false);
       else if (a == "--lon")
@@ -137,10 +165,9 @@ int main(int argc, char** argv) {
         o.recon = v;
       continue;
     }
-    if (!o.input.empty()) usage_error("one netCDF file only, not also " + std::string(a));
-    o.input = a;
+    o.inputs.emplace_back(a);
   }
-  if (o.input.empty()) usage_error("no netCDF file given");
+  if (o.inputs.empty()) usage_error("no netCDF file given");
   if (o.xy == o.recon) usage_error("--xy and --recon name the same file");
 
   try {
