@@ -6,6 +6,7 @@
 
 #include <bit>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <mutex>
@@ -66,8 +67,9 @@ class TempFiles {
 class TempFile {
  public:
   explicit TempFile(const std::string& content = "") {
-    char name[] = "/tmp/brix_test_XXXXXX";
-    int fd = ::mkstemp(name);
+    // In TMPDIR when it is set, as every temporary file of the tests.
+    std::string name = std::filesystem::temp_directory_path() / "brix_test_XXXXXX";
+    int fd = ::mkstemp(name.data());
     path_ = name;
     if (fd >= 0) TempFiles::add(path_);
     if (fd < 0 || ::write(fd, content.data(), content.size()) != ssize_t(content.size()))

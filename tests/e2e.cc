@@ -28,8 +28,8 @@ std::string slurp(const std::string& path) {
 }
 
 Sandbox::Sandbox() {
-  char name[] = "/tmp/brix_e2e_XXXXXX";
-  dir_ = ::mkdtemp(name);
+  std::string name = std::filesystem::temp_directory_path() / "brix_e2e_XXXXXX";
+  dir_ = ::mkdtemp(name.data());
   ::chmod(dir_.c_str(), 0755);
 }
 
