@@ -154,11 +154,42 @@ Field::~Field() { close(); }
 
 void Field::open() const {
   if (ncid_ >= 0) return;
+  if (!checked_) {
+    // A header that reaches past the end, or an HDF5 file whose data should
+    // end beyond it, is cut short before anything is read.
+    const_cast<Field*>(this)->extent_ = read_extent(path_);
+    checked_ = true;
+    if (extent_ && extent_->needed > extent_->length)
+      throw Failure(path_ + " is cut short, perhaps an incomplete download: the file ends at byte " +
+                    std::to_string(extent_->length) + "; its header needs " +
+                    (extent_->header_cut ? "at least " : "") + std::to_string(extent_->needed) +
+                    " bytes");
+  }
   int status = nc_open(path_.c_str(), NC_NOWRITE, &ncid_);
   if (status != NC_NOERR) {
     ncid_ = -1;
-    throw Failure("cannot read " + path_ + " as a netCDF file: " + nc_strerror(status));
+    throw Failure("cannot read " + path_ + " as a netCDF file: " + nc_strerror(status) +
+                  (extent_ ? damaged(status) : ""));
   }
+}
+
+// What to make of a failure to read a file that looks like netCDF.
+std::string Field::damaged(int status) const {
+  return status == NC_ENOMEM ? ""
+                             : "; the file may be damaged or incomplete (a download cut short?)";
+}
+
+void Field::need(int var, std::optional<std::size_t> last) const {
+  if (!extent_ || extent_->kind != Extent::Kind::kClassic) return;
+  std::string name = var_name(ncid_, var);
+  auto it = extent_->variables.find(name);
+  if (it == extent_->variables.end() || (it->second.record && extent_->streaming)) return;
+  if (it->second.record && extent_->records == 0) return;
+  std::uint64_t needed = bytes_needed(*extent_, name, last ? *last : extent_->records - 1);
+  if (needed > extent_->length)
+    throw Failure(path_ + " is cut short, perhaps an incomplete download: the file ends at byte " +
+                  std::to_string(extent_->length) + "; its header needs " + std::to_string(needed) +
+                  " bytes (for " + name + ")");
 }
 
 void Field::close() const {
@@ -270,9 +301,11 @@ void Field::find_time(const std::vector<int>& dims) {
   };
 
   std::vector<double> time(shape_[static_cast<std::size_t>(time_dim_)]);
+  need(tv);
   int status = nc_get_var_double(ncid_, tv, time.data());
   if (status != NC_NOERR)
-    throw Failure("cannot read the time coordinate of " + path_ + ": " + nc_strerror(status));
+    throw Failure("cannot read the time coordinate of " + path_ + ": " + nc_strerror(status) +
+                  damaged(status));
   calendar_name_ = text_att(ncid_, tv, "calendar");
   if (calendar_name_.empty()) calendar_name_ = "standard";
   std::optional<Calendar> calendar = parse_calendar(calendar_name_);
@@ -317,6 +350,7 @@ void Field::find_bounds(int tv, const std::vector<double>& time) {
   if (dims.size() != 2 || n != 2 || var_dims(ncid_, tv)[0] != dims[0])
     return unusable("are not a pair of times for each step");
   std::vector<double> b(2 * time.size());
+  need(bv);
   if (nc_get_var_double(ncid_, bv, b.data()) != NC_NOERR) return unusable("cannot be read");
   TimeUnits units = time_units_;
   if (std::string own = text_att(ncid_, bv, "units"); !own.empty()) {
@@ -344,7 +378,8 @@ std::vector<double> coordinate_values(int nc, int var, std::size_t size, double 
   std::vector<double> v(size);
   int status = nc_get_var_double(nc, var, v.data());
   if (status != NC_NOERR)
-    throw Failure("cannot read the coordinate " + var_name(nc, var) + ": " + nc_strerror(status));
+    throw Failure("cannot read the coordinate " + var_name(nc, var) + ": " + nc_strerror(status) +
+                  "; the file may be damaged or incomplete (a download cut short?)");
   std::vector<double> fill = number_att(nc, var, "_FillValue");
   for (double m : number_att(nc, var, "missing_value")) fill.push_back(m);
   double scale = radians(text_att(nc, var, "units")) ? 180 / std::acos(-1.0) : 1;
@@ -428,6 +463,8 @@ bool Field::grid_from_coordinates(const std::vector<int>& hdims) {
   }
   if (lat < 0 || lon < 0 || var_dims(ncid_, lat) != var_dims(ncid_, lon)) return false;
   kind_ = hdims.size() == 2 ? GridKind::kCurvilinear : GridKind::kUnstructured;
+  need(lat);
+  need(lon);
   cell_lat_ = coordinate_values(ncid_, lat, rows_ * columns_, 90);
   cell_lon_ = coordinate_values(ncid_, lon, rows_ * columns_, 720);
   if (transposed) {  // stored as (columns, rows)
@@ -451,6 +488,8 @@ bool Field::grid_from_dimensions(const std::vector<int>& hdims) {
   if (!((a0 == Axis::kLat && a1 == Axis::kLon) || (a0 == Axis::kLon && a1 == Axis::kLat)))
     return false;
   rows_are_lat_ = a0 == Axis::kLat;
+  need(c0);
+  need(c1);
   lat_ = coordinate_values(ncid_, rows_are_lat_ ? c0 : c1, rows_are_lat_ ? rows_ : columns_, 90);
   lon_ = coordinate_values(ncid_, rows_are_lat_ ? c1 : c0, rows_are_lat_ ? columns_ : rows_, 720);
   kind_ = GridKind::kRectilinear;
@@ -490,6 +529,8 @@ bool Field::grid_from_rotated_pole(const std::vector<int>& hdims) {
     throw Failure(name_ + "'s grid mapping " + mapping + " (grid_mapping_name \"" + kind +
                   "\") cannot be placed: brix_import knows rotated_latitude_longitude with "
                   "grid_north_pole_latitude and grid_north_pole_longitude");
+  need(c[0]);
+  need(c[1]);
   std::vector<double> rlat =
       coordinate_values(ncid_, c[lat_first ? 0 : 1], lat_first ? rows_ : columns_, 90);
   std::vector<double> rlon =
@@ -582,11 +623,14 @@ void Field::read(std::size_t t0, std::size_t nt, std::size_t i0, std::size_t ni,
   if (row_dim_ >= 0) set(row_dim_, i0, ni);
   set(column_dim_, j0, nj);
   open();
+  need(varid_, t0 + nt - 1);
   raw_.resize(nt * ni * nj);
   out.resize(raw_.size());
   int status = nc_get_vara_double(ncid_, varid_, start.data(), count.data(), raw_.data());
   if (status != NC_NOERR)
-    throw Failure("cannot read " + name_ + " from " + path_ + ": " + nc_strerror(status));
+    throw Failure("cannot read " + name_ + " from " + path_ + " (time steps " +
+                  std::to_string(t0 + 1) + " to " + std::to_string(t0 + nt) + "): " +
+                  nc_strerror(status) + damaged(status));
   // Strides of time, latitude and longitude in the block as stored.
   std::vector<std::size_t> stride(n, 1);
   for (std::size_t k = n - 1; k > 0; --k) stride[k - 1] = stride[k] * count[k];

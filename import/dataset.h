@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "import/calendar.h"
+#include "import/extent.h"
 
 namespace brix::importer {
 
@@ -101,6 +102,10 @@ class Field {
 
  private:
   void open() const;
+  // Throws Failure when the file is too short to hold variable `var` (up to
+  // its record `last`, or all its records).
+  void need(int var, std::optional<std::size_t> last = std::nullopt) const;
+  std::string damaged(int status) const;
   void find_variable(const std::string& name);
   void find_time(const std::vector<int>& dims);
   void find_bounds(int time_var, const std::vector<double>& time);
@@ -112,6 +117,8 @@ class Field {
 
   std::string path_;
   mutable int ncid_ = -1;
+  mutable bool checked_ = false;
+  std::optional<Extent> extent_;
   int varid_ = -1;
   std::string name_, units_, file_units_, title_, calendar_name_, grid_dims_, bounds_name_;
   Scale scale_kind_ = Scale::kOther;

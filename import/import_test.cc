@@ -176,6 +176,7 @@ struct Piece {
                                      std::chrono::day{1}};
   bool end_stamps = false;  // each mean stamped at the start of the next month
   bool bounds = false;      // with time_bnds from the month's start to the next's
+  bool zero_times = false;  // every stamp 0
   const char* calendar = "standard";
   const char* var = "sst";
   const char* units = "degC";
@@ -207,7 +208,8 @@ std::string cdl(const Piece& p) {
        "\"degrees_east\" ;\n  float " + std::string(p.var) + "(time, lat, lon) ; " + p.var +
        ":units = \"" + p.units + "\" ;\n";
   s += "data:\n  lat = " + std::to_string(p.lat0) + ", 2 ; lon = 100, 200, 300 ;\n  time = ";
-  for (int k = p.first; k <= p.last; ++k) s.append(k > p.first ? ", " : "").append(at(k));
+  for (int k = p.first; k <= p.last; ++k)
+    s.append(k > p.first ? ", " : "").append(p.zero_times ? "0" : at(k));
   if (p.bounds) {
     s += " ;\n  time_bnds = ";
     for (int k = p.first; k <= p.last; ++k)
@@ -225,9 +227,10 @@ std::string cdl(const Piece& p) {
 
 class Series : public Import {
  protected:
-  void make(const Piece& p) {
+  void make(const Piece& p, const std::string& kind = "nc4") {
     box.write("piece.cdl", cdl(p));
-    std::string command = NCGEN_PATH " -k nc4 -o " + box.path(p.file) + " " + box.path("piece.cdl");
+    std::string command = NCGEN_PATH " -k " + kind + " -o " + box.path(p.file) + " " +
+                          box.path("piece.cdl");
     ASSERT_EQ(std::system(command.c_str()), 0) << cdl(p);
     std::filesystem::remove(box.path("piece.cdl"));
   }
@@ -398,6 +401,43 @@ TEST_F(Series, BoundsPlaceStepsAndImpossibleValuesAreNotData) {
   EXPECT_EQ(got.substr(0, got.find(" 2000")), "-2 100\n2 100\n2 200\n2 300\n") << got;
   EXPECT_NE(last_out_.find("grid points  4 written, 2 left out"), std::string::npos) << last_out_;
   EXPECT_EQ(last_out_.find("outside -5 to 45"), std::string::npos) << last_out_;
+}
+
+
+// A file cut short, as a broken download leaves it, at any length (in its
+// header, its coordinates, its first or last records): an error naming the
+// file, and nothing written; the whole file imports. A time axis of zeros is
+// no time axis either.
+TEST_F(Series, DamagedFilesAreErrorsNeverData) {
+  std::string out;
+  for (const char* kind : {"classic", "64-bit-offset", "cdf5", "nc4"}) {
+    make({.file = "whole.nc", .last = 47}, kind);
+    const std::string data = *box.read("whole.nc");
+    int status = 0;
+    import("whole.nc", &status);
+    EXPECT_EQ(status, 0) << kind << ": " << last_out_;
+    std::vector<std::size_t> lengths{8, 40, data.size() - 1};
+    for (std::size_t eighth = 1; eighth < 8; ++eighth) lengths.push_back(data.size() * eighth / 8);
+    for (std::size_t n : lengths) {
+      box.write("cut.nc", data.substr(0, n));
+      std::string before = files();
+      EXPECT_EQ(run_import("cut.nc", &out), 1) << kind << " cut at " << n << ":\n" << out;
+      bool cut = out.find("brix_import: cut.nc is cut short, perhaps an incomplete download: the "
+                          "file ends at byte " + std::to_string(n) + "; its header needs ") !=
+                 std::string::npos;
+      bool damaged = out.find("cut.nc") != std::string::npos &&
+                     out.find("the file may be damaged or incomplete") != std::string::npos;
+      // netCDF-4 files are HDF5 files, in which the library may fail first.
+      EXPECT_TRUE(cut || (damaged && std::string(kind) == "nc4")) << kind << " at " << n << ": "
+                                                                  << out;
+      EXPECT_EQ(files(), before) << kind << " at " << n;
+    }
+  }
+  make({.file = "zeros.nc", .last = 2, .zero_times = true}, "classic");
+  EXPECT_EQ(run_import("zeros.nc", &out), 1);
+  EXPECT_NE(out.find("zeros.nc holds two steps at 2000-01-01 (steps 1 and 2 of its time axis)"),
+            std::string::npos)
+      << out;
 }
 
 }  // namespace
