@@ -180,6 +180,7 @@ struct Piece {
   const char* calendar = "standard";
   const char* var = "sst";
   const char* units = "degC";
+  bool string_units = false;  // units as a netCDF-4 string, not characters
   double lat0 = -2;  // the first latitude; the second is 2
   std::function<double(int k, int c)> value = [](int k, int c) { return 20 + 0.1 * k + 0.01 * c; };
 };
@@ -200,13 +201,15 @@ std::string cdl(const Piece& p) {
   std::snprintf(origin, sizeof origin, "%s since %04d-%02u-%02u", p.unit,
                 static_cast<int>(p.origin.year()), static_cast<unsigned>(p.origin.month()),
                 static_cast<unsigned>(p.origin.day()));
+  // The data variable first, so that it is the file's variable 0.
   std::string s = "netcdf piece {\ndimensions: time = UNLIMITED ; lat = 2 ; lon = 3 ; nv = 2 ;\n";
-  s += "variables:\n  " + std::string(p.time_type) + " time(time) ; time:units = \"" + origin +
+  s += "variables:\n  float " + std::string(p.var) + "(time, lat, lon) ; " +
+       (p.string_units ? "string " : "") + p.var + ":units = \"" + p.units + "\" ;\n";
+  s += "  " + std::string(p.time_type) + " time(time) ; time:units = \"" + origin +
        "\" ; time:calendar = \"" + p.calendar + "\" ;\n";
   if (p.bounds) s += "  time:bounds = \"time_bnds\" ; double time_bnds(time, nv) ;\n";
   s += "  float lat(lat) ; lat:units = \"degrees_north\" ; float lon(lon) ; lon:units = "
-       "\"degrees_east\" ;\n  float " + std::string(p.var) + "(time, lat, lon) ; " + p.var +
-       ":units = \"" + p.units + "\" ;\n";
+       "\"degrees_east\" ;\n";
   s += "data:\n  lat = " + std::to_string(p.lat0) + ", 2 ; lon = 100, 200, 300 ;\n  time = ";
   for (int k = p.first; k <= p.last; ++k)
     s.append(k > p.first ? ", " : "").append(p.zero_times ? "0" : at(k));
@@ -274,6 +277,15 @@ TEST_F(Series, PiecesInAnyOrderWriteWhatTheWholeFileWrites) {
               std::string::npos)
         << last_out_;
   }
+  // Files in other units: each read in its own, with a warning.
+  make({.file = "k1.nc", .first = 0, .last = 17, .units = "K", .string_units = true,
+        .value = [](int k, int c) { return 293.15 + 0.1 * k + 0.01 * c; }});
+  make({.file = "k2.nc", .first = 18, .last = 35});
+  EXPECT_EQ(import("k2.nc k1.nc", &status), whole);
+  EXPECT_NE(last_out_.find("k2.nc gives the units \"degC\", k1.nc \"K\"; each file's values are "
+                           "read in its own"),
+            std::string::npos)
+      << last_out_;
   // Overlapping files whose common steps agree: each step taken once.
   make({.file = "q1.nc", .first = 0, .last = 14});
   make({.file = "q2.nc", .first = 10, .last = 35, .origin = year{1850} / January / day{1}});
@@ -309,6 +321,7 @@ TEST_F(Series, FilesThatDoNotMakeOneDatasetAreRefused) {
   make({.file = "grid.nc", .first = 15, .last = 35, .lat0 = -2.5});
   make({.file = "noleap.nc", .first = 15, .last = 35, .calendar = "noleap"});
   make({.file = "tas.nc", .first = 15, .last = 35, .var = "tos"});
+  make({.file = "months.nc", .first = 15, .last = 20, .unit = "months"});
   box.write("empty", "\n");
   std::string before = files(), out;
   struct {
@@ -324,6 +337,8 @@ TEST_F(Series, FilesThatDoNotMakeOneDatasetAreRefused) {
       {"a.nc noleap.nc", "a.nc's time is in the calendar standard, noleap.nc's in the calendar "
                          "noleap: the files of a dataset share one calendar"},
       {"a.nc tas.nc", "a.nc holds the variable sst, tas.nc the variable tos"},
+      {"a.nc months.nc", "brix_import: months.nc: the time variable time of sst has units "
+                         "\"months since 2000-01-01\""},
       {"--files-from nothing a.nc", "cannot read the list of files nothing"},
       {"--files-from empty a.nc", "the list of files empty is empty"},
   };
@@ -379,12 +394,12 @@ TEST_F(Series, BoundsPlaceStepsAndImpossibleValuesAreNotData) {
             std::string::npos)
       << last_out_;
 
-  // A sea-ice flag of -1000 at cells 1 and 2 in months 3 to 5, and 50 at
-  // cell 5 in month 7: as an SST both are missing, and the cells left out;
-  // as another temperature only the flag is.
+  // A sea-ice flag of -1000 at cells 1 and 2 in months 3 to 5, and 50 to
+  // 56 at cell 5 in months 7 to 13: as an SST both are missing, and the
+  // cells left out; as another temperature only the flag is.
   auto flagged = [](int k, int c) {
     if (k >= 3 && k <= 5 && (c == 1 || c == 2)) return -1000.0;
-    return k == 7 && c == 5 ? 50.0 : 20 + 0.1 * k + 0.01 * c;
+    return k >= 7 && k <= 13 && c == 5 ? 43.0 + k : 20 + 0.1 * k + 0.01 * c;
   };
   make({.file = "tos.nc", .var = "tos", .value = flagged});
   make({.file = "ta.nc", .var = "ta", .value = flagged});
@@ -393,8 +408,10 @@ TEST_F(Series, BoundsPlaceStepsAndImpossibleValuesAreNotData) {
   for (const char* says :
        {"warning: 6 values below absolute zero (flags, such as sea ice's, not declared missing) "
         "taken as missing (2 cells, 3 time steps): -1000 in 2 cells at 3 time steps\n",
-        "warning: 1 value outside -5 to 45 degrees Celsius, which no sea-surface temperature "
-        "reaches, taken as missing (1 cell, 1 time step): 50 in 1 cell at 1 time step\n",
+        "warning: 7 values outside -5 to 45 degrees Celsius, which no sea-surface temperature "
+        "reaches, taken as missing (1 cell, 7 time steps): 50 in 1 cell at 1 time step, 51 in 1 "
+        "cell at 1 time step, 52 in 1 cell at 1 time step, 53 in 1 cell at 1 time step, 54 in 1 "
+        "cell at 1 time step, and other values\n",
         "grid points  3 written, 3 left out"})
     EXPECT_NE(last_out_.find(says), std::string::npos) << says << " in\n" << last_out_;
   got = import("--var ta ta.nc", &status);
