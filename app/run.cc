@@ -5,8 +5,12 @@
 // line of the dialogue can be held against its format here.
 #include "app/run.h"
 
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "analysis/analysis.h"
+#include "analysis/tables.h"
 #include "input/coordinates.h"
 #include "input/reconstruction.h"
 #include "input/run_data.h"
@@ -15,9 +19,6 @@
 #include "records/write.h"
 #include "records/report.h"
 #include "records/unit.h"
-#include "stats/series.h"
-#include "stats/smoothed.h"
-#include "stats/yearly.h"
 
 namespace brix::app {
 namespace {
@@ -36,15 +37,6 @@ struct Answers {
   float convection_threshold = 0.0f;
   std::int32_t spline_period = 0;
 };
-
-// Program-wide data: static storage, zeroed, alive for the whole run. The
-// band's rows are allocated once the coordinates are read, for the band's
-// own points.
-Answers answers;
-input::RunData data;
-stats::YearlySeries yearly;
-stats::RecordMeans means;
-stats::SmoothedSeries smoothed;
 
 // The dialogue's formats, made at the first use rather than before main: a
 // run without memory for them ends with the report like any other.
@@ -71,9 +63,13 @@ struct Texts {
   const Format kAskThreshold{"(/1x,'Enter the deep convection threshold',t45,'==> ',$)"};
   const Format kThresholdUsed{"(/1x,'Deep convection threshold used: ',f5.0)"};
   const Format kAskSmoothing{"(/1x,'Enter the ELI spline smoothing?',t45,'==> ',$)"};
+  const Format kNotPositive{"('>> sbr spline: matrix not positive definite')"};
   const Format kBlankLine{"(' ')"};
   const Format kText{"(a)"};
 };
+
+// The smoothing takes every year brix_eli reads.
+static_assert(input::max_years <= numeric::mxy);
 
 const Texts& texts() {
   static const Texts t;
@@ -85,7 +81,7 @@ constexpr const char* kSmoothedTable = "Brix_ELI_5N-5S_Spline.txt";
 
 // Asks for a file name until the named file opens on unit 10. The whole typed
 // line names the file; the 80-character field is what the echo shows.
-void open_input(const Format& question, const Format& echo) {
+void open_input(Answers& answers, const Format& question, const Format& echo) {
   Unit& console = Unit::console();
   std::string typed;
   for (;;) {
@@ -119,34 +115,38 @@ void run(const input::ReadMode& mode) {
   const Texts& t = texts();
   Unit& console = Unit::console();
   Unit& unit10 = Unit::file();
+  // The run's data, alive until it stops, zeroed as it starts.
+  Answers answers{};
+  const auto data = std::make_unique<input::RunData>();
+  analysis::Result result;
 
   // 1. Welcome.
   records::write(console, t.kWelcome);
 
   // 2. Coordinate file name.
-  open_input(t.kAskCoordinates, t.kCoordinatesOpened);
+  open_input(answers, t.kAskCoordinates, t.kCoordinatesOpened);
 
   // 3. Coordinate order.
   ask_number(t.kAskOrder, Target::integer(answers.coord_order),
-             [] { return answers.coord_order == 1 || answers.coord_order == 2; });
+             [&] { return answers.coord_order == 1 || answers.coord_order == 2; });
 
   // 4. Coordinates.
-  input::read_coordinates(unit10, console, answers.coord_order, data);
+  input::read_coordinates(unit10, console, answers.coord_order, *data);
 
   // 5. Dateline.
   answers.dateline_answer.blank();
   records::write(console, t.kAskDateline);
   records::read(console, t.kText, {Target::text(answers.dateline_answer)}, Handles::kNeither);
-  if (answers.dateline_answer.chars[0] == 'y') input::shift_dateline(data);
+  if (answers.dateline_answer.chars[0] == 'y') input::shift_dateline(*data);
 
   // 6. Notice.
   records::write(console, t.kReadingRecon);
 
   // 7. Reconstruction file name.
-  open_input(t.kAskRecon, t.kReconOpened);
+  open_input(answers, t.kAskRecon, t.kReconOpened);
 
   // 8. Reconstruction data.
-  input::read_reconstruction(unit10, console, data, mode);
+  input::read_reconstruction(unit10, console, *data, mode);
 
   // 9. The yearly table's file, before the threshold question.
   unit10.open_unknown(kYearlyTable);
@@ -157,22 +157,35 @@ void run(const input::ReadMode& mode) {
   records::write(console, t.kThresholdUsed, {answers.convection_threshold});
 
   // 11. Yearly statistics and the yearly table.
-  stats::yearly_statistics(unit10, data, answers.convection_threshold, yearly, mode.threads);
+  analysis::write_yearly_heading(unit10);
+  {
+    std::vector<float> band_lon(static_cast<std::size_t>(data->n_band));
+    for (std::size_t k = 0; k < band_lon.size(); ++k)
+      band_lon[k] = data->grid_lon[data->band_points[k] - 1];
+    const std::span<const float> values(
+        data->band_sst.get(), static_cast<std::size_t>(data->n_years) * band_lon.size());
+    result.yearly = analysis::yearly(
+        band_lon, values, data->n_years, data->first_year,
+        {.convection_threshold = answers.convection_threshold, .threads = mode.threads});
+  }
+  analysis::write_yearly_rows(unit10, result.yearly);
   unit10.close();
 
-  // 12. Whole-record means.
-  stats::record_means(yearly, data.n_years, means);
+  // 12. Whole-record means, with the smoothing of stage 14.
 
   // 13. The smoothed table's file and heading, then the smoothing question.
   unit10.open_unknown(kSmoothedTable);
-  stats::smoothed_heading(unit10);
+  analysis::write_smoothed_heading(unit10);
   answers.spline_period = 0;
   ask_number(t.kAskSmoothing, Target::integer(answers.spline_period),
-             [] { return answers.spline_period >= 5; });
+             [&] { return answers.spline_period >= 5; });
 
-  // 14. Smoothing and the smoothed table.
-  stats::smooth_and_tabulate(unit10, yearly, means, data.n_years, data.first_year,
-                             answers.spline_period, smoothed);
+  // 14. Smoothing and the smoothed table; each series the spline could not
+  // decompose is said on the console.
+  analysis::smooth(result, answers.spline_period);
+  for (analysis::SplineOutcome outcome : result.spline_outcomes)
+    if (outcome == analysis::SplineOutcome::kNotPositive) records::write(console, t.kNotPositive);
+  analysis::write_smoothed_rows(unit10, result.smoothed);
   unit10.close();
 
   // 15. Closing line and stop.

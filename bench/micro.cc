@@ -29,7 +29,8 @@
 #include "records/unit.h"
 #include "stats/series.h"
 #include "stats/smoothed.h"
-#include "stats/yearly.h"
+#include "analysis/analysis.h"
+#include "analysis/tables.h"
 #include "generate/generate.h"
 
 namespace {
@@ -163,13 +164,20 @@ BENCHMARK(BM_ReadStage)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->
 // The yearly statistics and their table, on the years of the files above.
 // Argument: the threads.
 void BM_YearlyStage(benchmark::State& state) {
-  static brix::stats::YearlySeries yearly;
   if (run_data->n_years == 0) read_stage(stage_files(), 1);
+  std::vector<float> band_lon(static_cast<std::size_t>(run_data->n_band));
+  for (std::size_t k = 0; k < band_lon.size(); ++k)
+    band_lon[k] = run_data->grid_lon[run_data->band_points[k] - 1];
+  const std::span<const float> values(
+      run_data->band_sst.get(), static_cast<std::size_t>(run_data->n_years) * band_lon.size());
   Unit table("10", -1, -1, false);
   for (auto _ : state) {
     table.open_unknown("/dev/null");
-    brix::stats::yearly_statistics(table, *run_data, 28.5f, yearly,
-                                   static_cast<int>(state.range(0)));
+    brix::analysis::write_yearly_heading(table);
+    brix::analysis::write_yearly_rows(
+        table, brix::analysis::yearly(band_lon, values, run_data->n_years, 1,
+                                      {.convection_threshold = 28.5f,
+                                       .threads = static_cast<int>(state.range(0))}));
     table.close();
   }
   state.SetItemsProcessed(state.iterations() * run_data->n_years);
@@ -178,23 +186,24 @@ BENCHMARK(BM_YearlyStage)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRea
 
 // The whole-record means, the smoothing and the smoothed table of 2500 years.
 void BM_SmoothingStage(benchmark::State& state) {
-  static brix::stats::YearlySeries yearly;
-  static brix::stats::RecordMeans means;
-  static brix::stats::SmoothedSeries smoothed;
   std::vector<float> v = values_of_year(kYears);
+  brix::analysis::Result result;
+  result.yearly.resize(kYears);
   for (int y = 0; y < kYears; ++y) {
-    yearly.npeak_series[y] = v[y] / 100.0f;
-    yearly.lon_mean_series[y] = v[y] * 6.0f;
-    yearly.lon_sd_series[y] = v[y];
-    yearly.tmp_mean_series[y] = v[y];
-    yearly.tmp_sd_series[y] = v[y] / 30.0f;
+    brix::stats::YearRow& r = result.yearly[static_cast<std::size_t>(y)];
+    r.year = 1900 + y;
+    r.npeak = v[y] / 100.0f;
+    r.lon_mean = v[y] * 6.0f;
+    r.lon_sd = v[y];
+    r.tmp_mean = v[y];
+    r.tmp_sd = v[y] / 30.0f;
   }
   Unit table("10", -1, -1, false);
   for (auto _ : state) {
-    brix::stats::record_means(yearly, kYears, means);
+    brix::analysis::smooth(result, 10);
     table.open_unknown("/dev/null");
-    brix::stats::smoothed_heading(table);
-    brix::stats::smooth_and_tabulate(table, yearly, means, kYears, 1900, 10, smoothed);
+    brix::analysis::write_smoothed_heading(table);
+    brix::analysis::write_smoothed_rows(table, result.smoothed);
     table.close();
   }
   state.SetItemsProcessed(state.iterations() * kYears);

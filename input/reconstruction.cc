@@ -24,9 +24,6 @@ using records::Target;
 
 namespace {
 
-// The grid points whose values are kept: 1 for those of the band.
-std::uint8_t keep[max_points];
-
 // Maps the pages of [at, at + bytes) before they are first written, in one
 // call rather than one page fault per page, which saves several per cent of
 // a large run. Kernels without the call refuse it, and the pages fault in as
@@ -89,8 +86,8 @@ class Slots : public RecordSink {
 void find_band(RunData& data) {
   data.n_band = 0;
   for (int p = 1; p <= data.n_points; ++p) {
-    keep[p - 1] = in_band(data.grid_lat[p - 1]) ? 1 : 0;
-    if (keep[p - 1] != 0) data.band_points[data.n_band++] = p;
+    data.band_keep[p - 1] = in_band(data.grid_lat[p - 1]) ? 1 : 0;
+    if (data.band_keep[p - 1] != 0) data.band_points[data.n_band++] = p;
   }
   data.allocate_rows();
 }
@@ -116,7 +113,7 @@ void read_reconstruction(records::Unit& file, records::Unit& console, RunData& d
   static const Format kEcho("(/1x,'Recon data read in: ',3i6)");
 
   find_band(data);
-  const YearFields fields{data.n_points, keep, data.n_band};
+  const YearFields fields{data.n_points, data.band_keep, data.n_band};
 
   records::TextField<80> recon_header;
   records::read(file, kHeader, {Target::text(recon_header)}, Handles::kNeither);

@@ -24,6 +24,7 @@ struct RunData {
   // is read, and only its values are kept.
   std::int32_t n_band = 0;
   std::int32_t band_points[max_points];
+  std::uint8_t band_keep[max_points];  // 1 for each grid point of the band, 0 for the others
   // The band's values, one row of n_band values per year record, the rows one
   // after another: the yearly scan reads memory in order. Room for max_years
   // rows is allocated once the band is known (allocate_rows), before the

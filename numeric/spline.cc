@@ -1,18 +1,12 @@
 #include "numeric/spline.h"
 
+#include <array>
 #include <bit>
 #include <cmath>
-
-#include "records/format.h"
-#include "records/write.h"
-#include "records/report.h"
-#include "records/unit.h"
+#include <vector>
 
 namespace brix::numeric {
 namespace {
-
-using brix::records::Format;
-using brix::records::Unit;
 
 // One unit in the last place above the double nearest to pi. The results are
 // fixed to the bit, so this exact value is what the angle is built from.
@@ -28,28 +22,19 @@ constexpr double C2[4] = {0.0, std::bit_cast<double>(0x3FD5555555555519ULL),
 static_assert(C2[1] == 0.33333333333333 && C2[1] != 1.0 / 3.0);
 static_assert(C2[2] == 1.33333333333333 && C2[2] != 4.0 / 3.0);
 
-// Fixed work storage, so that a call allocates nothing. Row i of a holds the
-// pentadiagonal system in band form: a[i][0] = A(i,i-2), a[i][1] = A(i,i-1),
-// a[i][2] = A(i,i). The decomposition overwrites it with the Cholesky factor,
-// keeping 1/L(i,i) in a[i][2]. b holds the right-hand side, then the forward
-// and the back solution.
-double a[mxy][3];
-double b[mxy];
-
 }  // namespace
 
-void spline(const std::int32_t& n, const float* y, float* ys, float& p,
-            const std::int32_t& period) {
+SplineOutcome spline(std::int32_t n, const float* y, float* ys, float& p, std::int32_t period) {
   if (n < 4) {
     ys[0] = -9998.0f;
-    return;
+    return SplineOutcome::kTooFew;
   }
-  if (n > mxy) {
-    static const Format kTooLong(
-        "(/t2,'*** series too long for spline subroutine ***'/t2,' *** enlarge mxy parameter in subroutine ***'/)");
-    brix::records::write(Unit::console(), kTooLong);
-    brix::records::stop(" ");
-  }
+  // Row i of a holds the pentadiagonal system in band form: a[i][0] =
+  // A(i,i-2), a[i][1] = A(i,i-1), a[i][2] = A(i,i). The decomposition
+  // overwrites it with the Cholesky factor, keeping 1/L(i,i) in a[i][2]. b
+  // holds the right-hand side, then the forward and the back solution.
+  std::vector<std::array<double, 3>> a(static_cast<std::size_t>(n));
+  std::vector<double> b(static_cast<std::size_t>(n));
 
   // The smoothing parameter that gives a response of one half at the period:
   // p = 6 (cos w - 1)^2 / (cos w + 2) with w = 2 pi / T.
@@ -90,9 +75,7 @@ void spline(const std::int32_t& n, const float* y, float* ys, float& p,
     if (i >= 1) t = t - a[i][1] * a[i][1];
     if (diagonal + e * t <= diagonal) {  // false for a NaN t
       ys[0] = -9999.0f;
-      static const Format kNotPositive("('>> sbr spline: matrix not positive definite')");
-      brix::records::write(Unit::console(), kNotPositive);
-      return;
+      return SplineOutcome::kNotPositive;
     }
     a[i][2] = 1.0 / std::sqrt(t);
   }
@@ -136,6 +119,7 @@ void spline(const std::int32_t& n, const float* y, float* ys, float& p,
     const float correction = ys[i];
     ys[i] = y[i] - correction;
   }
+  return SplineOutcome::kSmoothed;
 }
 
 }  // namespace brix::numeric

@@ -39,6 +39,7 @@ Unit::Unit(std::string name, int in_fd, int out_fd, bool immediate)
 }
 
 Unit::~Unit() {
+  if (text_ != nullptr) return;  // a unit in memory holds nothing to complete
   close_quietly();
   forget_request_unit(this);
 }
@@ -143,7 +144,7 @@ bool Unit::next_line(std::string_view& line) {
 // ---------------------------------------------------------------- lines out
 
 char* Unit::place(int column, int width) {
-  note_request(Statement::kWrite, this);
+  if (text_ == nullptr) note_request(Statement::kWrite, this);
   std::size_t from = static_cast<std::size_t>(column - 1);
   std::size_t to = from + static_cast<std::size_t>(width);
   if (line_.size() < to) line_.resize(to, ' ');
@@ -174,7 +175,13 @@ void Unit::hand_over() {
   handed_ = length;
 }
 
+Unit::Unit(std::string* text) : name_("memory"), text_(text) {}
+
 void Unit::emit(const char* data, std::size_t size) {
+  if (text_ != nullptr) {
+    text_->append(data, size);
+    return;
+  }
   if (!written_) {
     written_ = true;
     // The file keeps its old content until the run writes to it; from the

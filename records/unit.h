@@ -38,6 +38,9 @@ class Unit {
   // A unit over descriptors the caller owns (tests, tools). Output lines are
   // handed over at once when immediate is true, else buffered until close.
   Unit(std::string name, int in_fd, int out_fd, bool immediate);
+  // A unit whose lines are appended to *text, and that touches nothing else:
+  // text made on any thread, apart from the run and its report.
+  explicit Unit(std::string* text);
   Unit(const Unit&) = delete;
   Unit& operator=(const Unit&) = delete;
   ~Unit();
@@ -97,6 +100,7 @@ class Unit {
   int length_ = 0;          // highest column written
   std::size_t handed_ = 0;  // characters of line_ already handed over ("$")
   std::vector<char> pending_;  // output held back for a buffered unit
+  std::string* text_ = nullptr;  // a unit in memory: its lines
 };
 
 }  // namespace brix::records

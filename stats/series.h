@@ -1,34 +1,28 @@
-// The yearly series of the band statistics, their whole-record means and
-// their smoothed counterparts.
+// The rows of the two tables: each year's band statistics, and beside them
+// the smoothed series and the whole-record means.
 #pragma once
 
-#include "input/run_data.h"
+#include <cstdint>
 
 namespace brix::stats {
 
-using input::max_years;
-
-struct YearlySeries {
-  float npeak_series[max_years];
-  float lon_mean_series[max_years];
-  float lon_sd_series[max_years];
-  float tmp_mean_series[max_years];
-  float tmp_sd_series[max_years];
+// A year of the yearly table: the warm points' fraction of the band, and
+// the mean, standard deviation and standard error of their longitudes and
+// of their values.
+struct YearRow {
+  std::int32_t year = 0;
+  float npeak = 0, lon_mean = 0, lon_sd = 0, lon_se = 0, tmp_mean = 0, tmp_sd = 0, tmp_se = 0;
 };
 
-struct RecordMeans {
-  float npeak_overall = 0.0f;
-  float lon_mean_overall = 0.0f;
-  float tmp_mean_overall = 0.0f;
-};
-
-struct SmoothedSeries {
-  float npeak_smooth[max_years];
-  float lon_mean_smooth[max_years];
-  float lon_sd_smooth[max_years];
-  float tmp_mean_smooth[max_years];
-  float tmp_sd_smooth[max_years];
-  float spline_factor = 0.0f;  // the smoothing parameter of the last call
+// A year of the smoothed table: five yearly series, each beside its
+// smoothed value, three of them beside their whole-record means.
+struct SmoothedRow {
+  std::int32_t year = 0;
+  float npeak = 0, npeak_smooth = 0, npeak_overall = 0;
+  float lon_mean = 0, lon_mean_smooth = 0, lon_mean_overall = 0;
+  float lon_sd = 0, lon_sd_smooth = 0;
+  float tmp_mean = 0, tmp_mean_smooth = 0, tmp_mean_overall = 0;
+  float tmp_sd = 0, tmp_sd_smooth = 0;
 };
 
 }  // namespace brix::stats

@@ -1,46 +1,44 @@
 #include "stats/smoothed.h"
 
 #include "numeric/mnsd.h"
-#include "numeric/spline.h"
-#include "records/write.h"
 
 namespace brix::stats {
 
-void record_means(const YearlySeries& series, std::int32_t n_years, RecordMeans& means) {
-  float sd = 0.0f;  // the deviations are not used
-  numeric::mnsd(series.npeak_series, n_years, means.npeak_overall, sd);
-  numeric::mnsd(series.lon_mean_series, n_years, means.lon_mean_overall, sd);
-  numeric::mnsd(series.tmp_mean_series, n_years, means.tmp_mean_overall, sd);
-}
-
-void smoothed_heading(records::Unit& table) {
-  static const records::Format kHeading(
-      "(' Year  NPeak  NPSpl  NPKMn  LonMN1  LonMN2  LonMN3  LonSD1  LonSD2  ',"
-      "'TmpMN1  TmpMN2  TmpMN3  TmpSD1  TmpSD2')");
-  records::write(table, kHeading);
-}
-
-void smooth_and_tabulate(records::Unit& table, const YearlySeries& series,
-                         const RecordMeans& means, std::int32_t n_years,
-                         std::int32_t first_year, std::int32_t spline_period,
-                         SmoothedSeries& smoothed) {
-  static const records::Format kRow("(i5,3f7.3,3f8.2,7f8.3)");
-  float& p = smoothed.spline_factor;
-  numeric::spline(n_years, series.npeak_series, smoothed.npeak_smooth, p, spline_period);
-  numeric::spline(n_years, series.lon_mean_series, smoothed.lon_mean_smooth, p, spline_period);
-  numeric::spline(n_years, series.lon_sd_series, smoothed.lon_sd_smooth, p, spline_period);
-  numeric::spline(n_years, series.tmp_mean_series, smoothed.tmp_mean_smooth, p, spline_period);
-  numeric::spline(n_years, series.tmp_sd_series, smoothed.tmp_sd_smooth, p, spline_period);
-
-  for (int y = 0; y < n_years; ++y) {
-    std::int32_t year = first_year + y;
-    records::write(table, kRow,
-                   {year, series.npeak_series[y], smoothed.npeak_smooth[y], means.npeak_overall,
-                    series.lon_mean_series[y], smoothed.lon_mean_smooth[y],
-                    means.lon_mean_overall, series.lon_sd_series[y], smoothed.lon_sd_smooth[y],
-                    series.tmp_mean_series[y], smoothed.tmp_mean_smooth[y],
-                    means.tmp_mean_overall, series.tmp_sd_series[y], smoothed.tmp_sd_smooth[y]});
+Smoothed smoothed_rows(std::span<const YearRow> yearly, std::int32_t spline_period) {
+  const auto n = static_cast<std::int32_t>(yearly.size());
+  // Each series apart, as the mean and the spline take it; one element at
+  // least, where a refusal marker goes.
+  const std::size_t room = std::max<std::size_t>(yearly.size(), 1);
+  float YearRow::*const series[kSmoothedSeries] = {&YearRow::npeak, &YearRow::lon_mean,
+                                                   &YearRow::lon_sd, &YearRow::tmp_mean,
+                                                   &YearRow::tmp_sd};
+  std::vector<float> raw[kSmoothedSeries], smooth[kSmoothedSeries];
+  for (int s = 0; s < kSmoothedSeries; ++s) {
+    raw[s].resize(room);
+    smooth[s].assign(room, 0.0f);
+    for (std::size_t y = 0; y < yearly.size(); ++y) raw[s][y] = yearly[y].*series[s];
   }
+
+  float npeak_overall = 0.0f, lon_mean_overall = 0.0f, tmp_mean_overall = 0.0f;
+  float sd = 0.0f;  // the deviations are not used
+  numeric::mnsd(raw[0].data(), n, npeak_overall, sd);
+  numeric::mnsd(raw[1].data(), n, lon_mean_overall, sd);
+  numeric::mnsd(raw[3].data(), n, tmp_mean_overall, sd);
+
+  Smoothed out;
+  for (int s = 0; s < kSmoothedSeries; ++s)
+    out.outcomes[static_cast<std::size_t>(s)] =
+        numeric::spline(n, raw[s].data(), smooth[s].data(), out.spline_factor, spline_period);
+
+  out.rows.resize(yearly.size());
+  for (std::size_t y = 0; y < yearly.size(); ++y) {
+    const YearRow& r = yearly[y];
+    out.rows[y] = {r.year,          r.npeak,           smooth[0][y], npeak_overall,
+                   r.lon_mean,      smooth[1][y],      lon_mean_overall,
+                   r.lon_sd,        smooth[2][y],      r.tmp_mean,   smooth[3][y],
+                   tmp_mean_overall, r.tmp_sd,         smooth[4][y]};
+  }
+  return out;
 }
 
 }  // namespace brix::stats

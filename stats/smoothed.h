@@ -1,26 +1,31 @@
-// Whole-record means, the smoothing of the five yearly series and the
-// smoothed table.
+// Whole-record means of the yearly series and their smoothing: the rows of
+// the smoothed table.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <span>
+#include <vector>
 
-#include "records/unit.h"
+#include "numeric/spline.h"
 #include "stats/series.h"
 
 namespace brix::stats {
 
-// Means over years 1 to n_years of the fraction, mean longitude and mean
-// temperature series.
-void record_means(const YearlySeries& series, std::int32_t n_years, RecordMeans& means);
+// The smoothed series in the order smoothed: fraction, longitude mean and
+// deviation, temperature mean and deviation.
+inline constexpr int kSmoothedSeries = 5;
 
-// The heading line of the smoothed table.
-void smoothed_heading(records::Unit& table);
+struct Smoothed {
+  std::vector<SmoothedRow> rows;
+  float spline_factor = 0.0f;  // the smoothing parameter (0 when no series was long enough)
+  // What became of each series: a series the spline refused has its marker
+  // (-9998 or -9999) as its first smoothed value and zeros after it.
+  std::array<numeric::SplineOutcome, kSmoothedSeries> outcomes{};
+};
 
-// Smooths the five series with the given period, then writes one row per
-// year. Does not close the file.
-void smooth_and_tabulate(records::Unit& table, const YearlySeries& series,
-                         const RecordMeans& means, std::int32_t n_years,
-                         std::int32_t first_year, std::int32_t spline_period,
-                         SmoothedSeries& smoothed);
+// The means over all years of the fraction, mean longitude and mean
+// temperature series, and the five series smoothed with the given period.
+Smoothed smoothed_rows(std::span<const YearRow> yearly, std::int32_t spline_period);
 
 }  // namespace brix::stats

@@ -1,18 +1,21 @@
-// Yearly statistics of the warm points of the equatorial band (5S to 5N) and
-// the yearly table.
+// Yearly statistics of the warm points of the equatorial band: those whose
+// value exceeds the convection threshold.
 #pragma once
 
-#include "input/run_data.h"
-#include "records/unit.h"
+#include <cstdint>
+#include <span>
+#include <vector>
+
 #include "stats/series.h"
 
 namespace brix::stats {
 
-// Writes the heading and one row per year to `table` and fills entries 1 to
-// n_years of the five yearly series. Does not close the file. A large record
-// is worked on up to `threads` threads (the calling one among them), with
+// One row a year of the band block `values` (n_years rows of band_lon.size()
+// values, one after another), the first for `first_year`. A large block is
+// worked on by up to `threads` threads (the calling one among them), with
 // the same results.
-void yearly_statistics(records::Unit& table, const input::RunData& data,
-                       float convection_threshold, YearlySeries& series, int threads = 1);
+std::vector<YearRow> yearly_rows(std::span<const float> band_lon, const float* values,
+                                 std::int32_t n_years, std::int32_t first_year,
+                                 float convection_threshold, int threads = 1);
 
 }  // namespace brix::stats
