@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <string_view>
 
 namespace brix::importer {
@@ -140,7 +142,7 @@ std::vector<double> default_fill(nc_type type) {
 
 }  // namespace
 
-Field::Field(const std::string& path, const std::string& name) : path_(path) {
+Variable::Variable(const std::string& path, const std::string& name) : path_(path) {
   open();
   title_ = text_att(ncid_, NC_GLOBAL, "title");
   find_variable(name);
@@ -150,14 +152,14 @@ Field::Field(const std::string& path, const std::string& name) : path_(path) {
   find_time(dims);
 }
 
-Field::~Field() { close(); }
+Variable::~Variable() { close(); }
 
-void Field::open() const {
+void Variable::open() const {
   if (ncid_ >= 0) return;
   if (!checked_) {
     // A header that reaches past the end, or an HDF5 file whose data should
     // end beyond it, is cut short before anything is read.
-    const_cast<Field*>(this)->extent_ = read_extent(path_);
+    const_cast<Variable*>(this)->extent_ = read_extent(path_);
     checked_ = true;
     if (extent_ && extent_->needed > extent_->length)
       throw Failure(path_ + " is cut short, perhaps an incomplete download: the file ends at byte " +
@@ -174,12 +176,12 @@ void Field::open() const {
 }
 
 // What to make of a failure to read a file that looks like netCDF.
-std::string Field::damaged(int status) const {
+std::string Variable::damaged(int status) const {
   return status == NC_ENOMEM ? ""
                              : "; the file may be damaged or incomplete (a download cut short?)";
 }
 
-void Field::need(int var, std::optional<std::size_t> last) const {
+void Variable::need(int var, std::optional<std::size_t> last) const {
   if (!extent_ || extent_->kind != Extent::Kind::kClassic) return;
   std::string name = var_name(ncid_, var);
   auto it = extent_->variables.find(name);
@@ -192,23 +194,35 @@ void Field::need(int var, std::optional<std::size_t> last) const {
                   " bytes (for " + name + ")");
 }
 
-void Field::close() const {
-  if (ncid_ >= 0) nc_close(ncid_);
-  ncid_ = -1;
+ChunkTimes Variable::chunk_times() const {
+  ChunkTimes t = closed_times_;
+  if (chunks_) t.reading += chunks_->times().reading, t.decoding += chunks_->times().decoding;
+  return t;
 }
 
-void Field::load_grid(const std::string& units) {
+void Variable::close() const {
+  if (ncid_ >= 0) nc_close(ncid_);
+  ncid_ = -1;
+  if (chunks_) {
+    closed_times_.reading += chunks_->times().reading;
+    closed_times_.decoding += chunks_->times().decoding;
+  }
+  chunks_.reset();  // its own handle on the file
+  chunks_tried_ = false;
+}
+
+void Variable::load_grid(const std::string& units) {
   open();
   find_grid(var_dims(ncid_, varid_));
   read_packing(units);
 }
 
-void Field::release_grid() {
+void Variable::release_grid() {
   for (auto* v : {&cell_lat_, &cell_lon_, &lat_, &lon_}) std::vector<double>().swap(*v);
   close();
 }
 
-void Field::find_variable(const std::string& name) {
+void Variable::find_variable(const std::string& name) {
   int nvars = 0;
   nc_inq_nvars(ncid_, &nvars);
   // Data variables: those of two dimensions or more (time and cells at least).
@@ -265,7 +279,7 @@ int coordinate_of(int nc, int dim) {
 
 }  // namespace
 
-void Field::find_time(const std::vector<int>& dims) {
+void Variable::find_time(const std::vector<int>& dims) {
   int tv = -1;
   for (std::size_t k = 0; k < dims.size() && time_dim_ < 0; ++k) {
     int cv = coordinate_of(ncid_, dims[k]);
@@ -331,7 +345,7 @@ void Field::find_time(const std::vector<int>& dims) {
 // readable ones: each step's month is then the one that holds the middle of
 // its interval. Stamps at the end of the averaging interval (January's mean
 // at February 1) would otherwise put every month one late.
-void Field::find_bounds(int tv, const std::vector<double>& time) {
+void Variable::find_bounds(int tv, const std::vector<double>& time) {
   std::string name = text_att(ncid_, tv, "bounds");
   climatology_ = name.empty();
   if (climatology_) name = text_att(ncid_, tv, "climatology");
@@ -393,7 +407,7 @@ std::vector<double> coordinate_values(int nc, int var, std::size_t size, double 
 
 }  // namespace
 
-void Field::find_grid(const std::vector<int>& dims) {
+void Variable::find_grid(const std::vector<int>& dims) {
   // The horizontal dimensions: all but time and those of length 1 (depth,
   // level), unless a latitude or longitude lies along them.
   std::vector<int> horizontal;
@@ -437,7 +451,7 @@ void Field::find_grid(const std::vector<int>& dims) {
 // else any over the horizontal dimensions: two-dimensional ones make a
 // curvilinear grid, one-dimensional ones over a single dimension an
 // unstructured mesh.
-bool Field::grid_from_coordinates(const std::vector<int>& hdims) {
+bool Variable::grid_from_coordinates(const std::vector<int>& hdims) {
   std::vector<int> vars;
   std::string names = text_att(ncid_, varid_, "coordinates");
   for (std::size_t at = 0; at < names.size();) {
@@ -480,7 +494,7 @@ bool Field::grid_from_coordinates(const std::vector<int>& hdims) {
 
 // A rectilinear grid: a latitude coordinate over one horizontal dimension and
 // a longitude coordinate over the other.
-bool Field::grid_from_dimensions(const std::vector<int>& hdims) {
+bool Variable::grid_from_dimensions(const std::vector<int>& hdims) {
   if (hdims.size() != 2) return false;
   int c0 = coordinate_of(ncid_, hdims[0]), c1 = coordinate_of(ncid_, hdims[1]);
   if (c0 < 0 || c1 < 0) return false;
@@ -504,7 +518,7 @@ bool Field::grid_from_dimensions(const std::vector<int>& hdims) {
 // Grid latitudes and longitudes (standard_name grid_latitude, grid_longitude)
 // about the pole of the variable's grid_mapping: each cell's true position
 // is computed from that pole.
-bool Field::grid_from_rotated_pole(const std::vector<int>& hdims) {
+bool Variable::grid_from_rotated_pole(const std::vector<int>& hdims) {
   if (hdims.size() != 2) return false;
   int c[2] = {coordinate_of(ncid_, hdims[0]), coordinate_of(ncid_, hdims[1])};
   if (c[0] < 0) nc_inq_varid(ncid_, dim_name(ncid_, hdims[0]).c_str(), &c[0]);
@@ -567,7 +581,7 @@ void unrotate(double rlat, double rlon, double pole_lat, double pole_lon, double
   lon = std::nearbyint(lon * 1e9) / 1e9;
 }
 
-void Field::read_packing(const std::string& units) {
+void Variable::read_packing(const std::string& units) {
   nc_type type = 0;
   nc_inq_vartype(ncid_, varid_, &type);
   if (auto v = number_att(ncid_, varid_, "scale_factor"); !v.empty()) scale_ = v[0];
@@ -611,7 +625,7 @@ void Field::read_packing(const std::string& units) {
   }
 }
 
-void Field::read(std::size_t t0, std::size_t nt, std::size_t i0, std::size_t ni, std::size_t j0,
+void Variable::read(std::size_t t0, std::size_t nt, std::size_t i0, std::size_t ni, std::size_t j0,
                  std::size_t nj, std::vector<double>& out) const {
   std::size_t n = shape_.size();
   std::vector<std::size_t> start(n, 0), count(n, 1);
@@ -626,7 +640,35 @@ void Field::read(std::size_t t0, std::size_t nt, std::size_t i0, std::size_t ni,
   need(varid_, t0 + nt - 1);
   raw_.resize(nt * ni * nj);
   out.resize(raw_.size());
-  int status = nc_get_vara_double(ncid_, varid_, start.data(), count.data(), raw_.data());
+  // A netCDF-4 file's chunks are read and inflated here on several threads
+  // when they are stored in a way this reader knows (BRIX_IMPORT_CHUNKS=netcdf
+  // leaves every read to netCDF-C); else, or for a block some of whose
+  // chunks are not stored, netCDF-C reads the block.
+  if (!chunks_tried_) {
+    chunks_tried_ = true;
+    const char* choice = std::getenv("BRIX_IMPORT_CHUNKS");
+    bool netcdf = choice != nullptr && std::string_view(choice) == "netcdf";
+    if (!netcdf && extent_ && extent_->kind == Extent::Kind::kHdf5)
+      chunks_ = ChunkReader::open(path_, name_, threads_);
+  }
+  bool read_directly = false;
+  if (chunks_) {
+    try {
+      read_directly = chunks_->read(start, count, raw_);
+      direct_ |= read_directly;
+    } catch (const ChunkError& e) {
+      std::size_t step = time_dim_ == 0 ? e.first : t0;
+      std::optional<YearMonth> ym = step < stamps_.size() ? stamps_[step].month : std::nullopt;
+      char month[16] = "";
+      if (ym) std::snprintf(month, sizeof month, " (%04d-%02d)", ym->year, ym->month);
+      throw Failure("cannot read " + name_ + " from " + path_ + " at time step " +
+                    std::to_string(step + 1) + month + ": " + e.what() +
+                    "; the file may be damaged or incomplete (a download cut short?)");
+    }
+  }
+  int status = read_directly ? NC_NOERR
+                             : nc_get_vara_double(ncid_, varid_, start.data(), count.data(),
+                                                  raw_.data());
   if (status != NC_NOERR)
     throw Failure("cannot read " + name_ + " from " + path_ + " (time steps " +
                   std::to_string(t0 + 1) + " to " + std::to_string(t0 + nt) + "): " +

@@ -5,12 +5,14 @@
 
 #include <cstddef>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "import/calendar.h"
+#include "import/chunks.h"
 #include "import/extent.h"
 
 namespace brix::importer {
@@ -44,15 +46,15 @@ struct Stamp {
 //
 // The file is opened when it is needed and may be closed between reads, so
 // that a dataset of thousands of files never holds more than a few open.
-class Field {
+class Variable {
  public:
   // Opens the file, finds the variable (`name`, or when it is empty the
   // variable whose standard_name is sea_surface_temperature, else one named
   // sst, tos or SST) and reads its time axis. Throws Failure.
-  Field(const std::string& path, const std::string& name);
-  ~Field();
-  Field(const Field&) = delete;
-  Field& operator=(const Field&) = delete;
+  Variable(const std::string& path, const std::string& name);
+  ~Variable();
+  Variable(const Variable&) = delete;
+  Variable& operator=(const Variable&) = delete;
 
   // Reads the grid's coordinates and the values' packing and units; `units`,
   // when not empty, stands for the variable's own units. Throws Failure.
@@ -61,6 +63,12 @@ class Field {
   // another's) and closes the file; read() opens it again.
   void release_grid();
   void close() const;
+  // Threads for inflating a netCDF-4 file's chunks (1: the calling one alone).
+  void set_threads(int threads) { threads_ = threads; }
+  // Processor time spent reading and decoding chunks straight from the file.
+  ChunkTimes chunk_times() const;
+  // Whether values came straight from the chunks (else through netCDF-C).
+  bool direct() const { return direct_; }
 
   const std::string& path() const { return path_; }
   const std::string& name() const { return name_; }
@@ -118,6 +126,11 @@ class Field {
   std::string path_;
   mutable int ncid_ = -1;
   mutable bool checked_ = false;
+  int threads_ = 1;
+  mutable bool chunks_tried_ = false;
+  mutable std::unique_ptr<ChunkReader> chunks_;
+  mutable ChunkTimes closed_times_;  // of the readers closed with the file
+  mutable bool direct_ = false;
   std::optional<Extent> extent_;
   int varid_ = -1;
   std::string name_, units_, file_units_, title_, calendar_name_, grid_dims_, bounds_name_;

@@ -29,9 +29,10 @@ class Import : public ::testing::Test {
   }
   // Runs brix_import with the arguments in the sandbox: its exit status, and
   // in *out what it printed on either stream.
-  int run_import(const std::string& args, std::string* out) {
-    std::FILE* pipe =
-        popen(("cd " + box.dir() + " && " BRIX_IMPORT_PATH " " + args + " 2>&1").c_str(), "r");
+  // `env`: variables for it, as "NAME=VALUE ...".
+  int run_import(const std::string& args, std::string* out, const std::string& env = "") {
+    std::FILE* pipe = popen(("cd " + box.dir() + " && env " + env + " " BRIX_IMPORT_PATH " " +
+                             args + " 2>&1").c_str(), "r");
     char buffer[4096];
     out->clear();
     for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
@@ -177,6 +178,8 @@ struct Piece {
   bool end_stamps = false;  // each mean stamped at the start of the next month
   bool bounds = false;      // with time_bnds from the month's start to the next's
   bool zero_times = false;  // every stamp 0
+  const char* storage = "";  // the variable's storage attributes (netCDF-4), as CDL
+  bool unlimited = true;     // time an unlimited dimension (else of fixed length)
   const char* calendar = "standard";
   const char* var = "sst";
   const char* units = "degC";
@@ -202,9 +205,12 @@ std::string cdl(const Piece& p) {
                 static_cast<int>(p.origin.year()), static_cast<unsigned>(p.origin.month()),
                 static_cast<unsigned>(p.origin.day()));
   // The data variable first, so that it is the file's variable 0.
-  std::string s = "netcdf piece {\ndimensions: time = UNLIMITED ; lat = 2 ; lon = 3 ; nv = 2 ;\n";
+  std::string s = "netcdf piece {\ndimensions: time = " +
+                  (p.unlimited ? std::string("UNLIMITED") : std::to_string(p.last - p.first + 1)) +
+                  " ; lat = 2 ; lon = 3 ; nv = 2 ;\n";
   s += "variables:\n  float " + std::string(p.var) + "(time, lat, lon) ; " +
-       (p.string_units ? "string " : "") + p.var + ":units = \"" + p.units + "\" ;\n";
+       (p.string_units ? "string " : "") + p.var + ":units = \"" + p.units + "\" ; " +
+       p.storage + "\n";
   s += "  " + std::string(p.time_type) + " time(time) ; time:units = \"" + origin +
        "\" ; time:calendar = \"" + p.calendar + "\" ;\n";
   if (p.bounds) s += "  time:bounds = \"time_bnds\" ; double time_bnds(time, nv) ;\n";
@@ -239,9 +245,9 @@ class Series : public Import {
   }
   // brix_import of the files into a.xy and a.txt (both then removed): what
   // it printed, and both files with the reconstruction's header line left out.
-  std::string import(const std::string& args, int* status) {
+  std::string import(const std::string& args, int* status, const std::string& env = "") {
     std::string out;
-    *status = run_import("--xy a.xy --recon a.txt " + args, &out);
+    *status = run_import("--xy a.xy --recon a.txt " + args, &out, env);
     if (*status != 0) return out;
     std::string xy = *box.read("a.xy"), recon = *box.read("a.txt");
     std::filesystem::remove(box.path("a.xy"));
@@ -455,6 +461,62 @@ TEST_F(Series, DamagedFilesAreErrorsNeverData) {
   EXPECT_NE(out.find("zeros.nc holds two steps at 2000-01-01 (steps 1 and 2 of its time axis)"),
             std::string::npos)
       << out;
+}
+
+
+// netCDF-4 chunks read straight from the file give the bits netCDF-C gives,
+// for each way of storing them and on any number of threads; storage that
+// reader does not take is read by netCDF-C. A chunk that fails its checksum
+// is an error naming the file and the time step, and nothing is written.
+TEST_F(Series, ChunksReadDirectlyGiveWhatNetcdfGives) {
+  struct {
+    const char* storage;
+    const char* kind;
+    const char* path;  // which reading the profile names
+    bool unlimited = true;
+  } cases[] = {
+      {"sst:_ChunkSizes = 1, 2, 3 ; sst:_DeflateLevel = 1 ; sst:_Shuffle = \"true\" ;", "nc4",
+       "chunks read directly"},
+      {"sst:_ChunkSizes = 1, 2, 3 ; sst:_DeflateLevel = 4 ;", "nc4", "chunks read directly"},
+      {"sst:_ChunkSizes = 3, 2, 3 ; sst:_DeflateLevel = 1 ; sst:_Shuffle = \"true\" ; "
+       "sst:_Fletcher32 = \"true\" ;",
+       "nc4", "chunks read directly"},
+      {"sst:_ChunkSizes = 5, 1, 2 ; sst:_DeflateLevel = 1 ;", "nc4", "chunks read directly"},
+      {"sst:_ChunkSizes = 7, 2, 3 ;", "nc4", "chunks read directly"},
+      {"sst:_Storage = \"contiguous\" ;", "nc4", "read through netCDF-C", false},
+      {"", "classic", "read through netCDF-C"},
+  };
+  const std::string profile = "BRIX_IMPORT_PROFILE=1 ";
+  for (const auto& c : cases) {
+    make({.file = "c.nc", .storage = c.storage, .unlimited = c.unlimited}, c.kind);
+    int status = 0;
+    const std::string netcdf = import("c.nc", &status, "BRIX_IMPORT_CHUNKS=netcdf");
+    ASSERT_EQ(status, 0) << c.storage << ": " << netcdf;
+    for (const char* threads : {"1", "2"}) {
+      EXPECT_EQ(import(std::string("-j ") + threads + " c.nc", &status, profile), netcdf)
+          << c.storage << ", " << threads << " threads";
+      EXPECT_NE(last_out_.find(c.path), std::string::npos) << c.storage << ": " << last_out_;
+    }
+  }
+  // Step 5's six values as stored (uncompressed, with a checksum), one of
+  // them changed.
+  make({.file = "f.nc", .storage = "sst:_ChunkSizes = 1, 2, 3 ; sst:_Fletcher32 = \"true\" ;"});
+  std::string data = *box.read("f.nc"), step;
+  for (int c = 0; c < 6; ++c) {
+    float v = static_cast<float>(20 + 0.1 * 4 + 0.01 * c);
+    step.append(reinterpret_cast<const char*>(&v), sizeof v);
+  }
+  std::size_t at = data.find(step);
+  ASSERT_NE(at, std::string::npos);
+  data[at + 9] ^= 0x10;
+  box.write("f.nc", data);
+  std::string before = files(), out;
+  EXPECT_EQ(run_import("f.nc", &out), 1);
+  EXPECT_NE(out.find("cannot read sst from f.nc at time step 5 (2000-05): its chunk fails its "
+                     "checksum; the file may be damaged"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(files(), before);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "import/importer.h"
 
 #include <fcntl.h>
+#include <time.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +33,13 @@ std::string number(T v) {
   char text[64];
   auto end = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed).ptr;
   return std::string(text, end);
+}
+
+// Processor time of the calling thread, in seconds.
+double cpu_seconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
 }
 
 // Six significant digits, for values in messages.
@@ -165,7 +173,7 @@ double on_circle(double x) {
   return c >= 360 ? 0 : c;
 }
 
-[[noreturn]] void nothing_in_region(const Field& f, const Options& o) {
+[[noreturn]] void nothing_in_region(const Variable& f, const Options& o) {
   auto extent = [](const std::vector<double>& v) {
     double lo = INFINITY, hi = -INFINITY;
     for (double x : v)
@@ -179,7 +187,7 @@ double on_circle(double x) {
 
 // Every cell in the region is a point, in storage order, except one at the
 // position of an earlier one (a longitude stored as both 0 and 360).
-Selection select_cells(const Field& f, const Options& o, Report& r) {
+Selection select_cells(const Variable& f, const Options& o, Report& r) {
   Selection s;
   std::set<std::pair<double, double>> seen;
   std::set<std::size_t> rows, columns;  // rectilinear grids: the region's latitudes and longitudes
@@ -220,7 +228,7 @@ double mean_longitude(const std::vector<double>& lons, bool negative_ones) {
 // The region's latitudes from its south edge and longitudes from its west
 // edge, in blocks of n by n (smaller at the north and east edges), each
 // block a point at the mean of its cells' positions.
-Selection select_blocks(const Field& f, const Options& o, Report& r) {
+Selection select_blocks(const Variable& f, const Options& o, Report& r) {
   if (f.kind() != GridKind::kRectilinear)
     throw Failure("--coarsen works on rectilinear grids only; " + f.name() + " is on a grid of " +
                   count(static_cast<long long>(f.rows() * f.columns()), "cell") + " (" +
@@ -287,7 +295,7 @@ Selection select_blocks(const Field& f, const Options& o, Report& r) {
 }
 
 // The advice when the region holds more than brix_eli takes.
-std::string too_many(const Field& f, const Options& o, const Report& r) {
+std::string too_many(const Variable& f, const Options& o, const Report& r) {
   std::string s = std::to_string(r.kept) + " grid points to write, more than the " +
                   std::to_string(kMaxPoints) +
                   " brix_eli takes: choose a narrower region with --lat or --lon";
@@ -333,7 +341,7 @@ struct Step {
 // The files of a dataset and their steps, each in time order; a step that
 // two files hold is among `steps` once, and its other places among `twins`.
 struct Series {
-  std::vector<std::unique_ptr<Field>> files;
+  std::vector<std::unique_ptr<Variable>> files;
   std::vector<Step> steps;
   std::vector<std::pair<std::size_t, Step>> twins;  // the step's place in `steps`, and the other
 };
@@ -345,7 +353,7 @@ Series open_series(const Options& o, Report& r) {
   bool several = o.inputs.size() > 1;
   for (const std::string& path : o.inputs) {
     try {
-      s.files.push_back(std::make_unique<Field>(path, o.var));
+      s.files.push_back(std::make_unique<Variable>(path, o.var));
     } catch (const Failure& e) {
       std::string what = e.what();
       if (!several || what.find(path) != std::string::npos) throw;
@@ -353,7 +361,7 @@ Series open_series(const Options& o, Report& r) {
     }
     s.files.back()->close();
   }
-  const Field& first = *s.files.front();
+  const Variable& first = *s.files.front();
   for (const auto& f : s.files) {
     if (f->name() != first.name())
       throw Failure(first.path() + " holds the variable " + first.name() + ", " + f->path() +
@@ -366,7 +374,7 @@ Series open_series(const Options& o, Report& r) {
   }
   // Files in the order of their first steps (those without a valid time
   // last), then by name, whatever the order they were given in.
-  auto start = [](const Field& f) {
+  auto start = [](const Variable& f) {
     double t = INFINITY;
     for (const Stamp& st : f.stamps())
       if (st.month) t = std::min(t, st.instant);
@@ -505,8 +513,8 @@ std::vector<std::vector<std::size_t>> select_years(const Series& s, const Option
         if (lacking[static_cast<std::size_t>(m)]) to.month = m;
       for (int m = 12; m >= 1; --m)
         if (lacking[static_cast<std::size_t>(m)]) from.month = m;
-      const Field* before = nullptr;
-      const Field* after = nullptr;
+      const Variable* before = nullptr;
+      const Variable* after = nullptr;
       for (const Step& st : s.steps) {
         if (st.month < from) before = s.files[st.file].get();
         if (st.month > to && after == nullptr) after = s.files[st.file].get();
@@ -534,7 +542,7 @@ std::vector<std::vector<std::size_t>> select_years(const Series& s, const Option
 }
 
 // What differs between the grid of `f` and that of `ref`, or "".
-std::string grid_difference(const Field& ref, const Field& f) {
+std::string grid_difference(const Variable& ref, const Variable& f) {
   if (f.kind() != ref.kind() || f.grid_dims() != ref.grid_dims() || f.rows() != ref.rows() ||
       f.columns() != ref.columns())
     return "its grid is " + count(static_cast<long long>(f.rows()), "row") + " by " +
@@ -569,7 +577,7 @@ class StepReader {
   // The values of the step, in a slice that reaches as far as step `last`
   // of the same file when it has to be read.
   double* step(const Step& st, std::size_t last) {
-    const Field* f = s_.files[st.file].get();
+    const Variable* f = s_.files[st.file].get();
     if (f != file_ || st.index < t0_ || st.index >= t0_ + nt_) {
       if (file_ != nullptr && file_ != f) file_->close();
       file_ = f;
@@ -583,7 +591,7 @@ class StepReader {
  private:
   const Series& s_;
   std::size_t i0_, ni_, j0_, nj_, slice_;
-  const Field* file_ = nullptr;
+  const Variable* file_ = nullptr;
   std::size_t t0_ = 0, nt_ = 0;
   std::vector<double> block_;
 };
@@ -666,12 +674,13 @@ Report run(const Options& o) {
     for (std::size_t k : year) used[series.steps[k].file] = 1;
   for (const auto& [at, twin] : series.twins)
     if (used[series.steps[at].file]) used[twin.file] = 1;
-  Field* ref = nullptr;
+  Variable* ref = nullptr;
   for (std::size_t k = 0; k < series.files.size(); ++k) {
     if (!used[k]) continue;
     r.files[k].used = true;
-    Field& f = *series.files[k];
+    Variable& f = *series.files[k];
     f.load_grid(o.units);
+    f.set_threads(o.threads);
     if (ref == nullptr) {
       ref = &f;
       f.close();
@@ -685,7 +694,7 @@ Report run(const Options& o) {
                            " \"" + ref->units() + "\"; each file's values are read in its own");
     f.release_grid();
   }
-  const Field& f = *ref;
+  const Variable& f = *ref;
   std::vector<std::string> file_warnings;
   for (const auto& file : series.files)
     for (const std::string& w : file->warnings())
@@ -763,6 +772,24 @@ Report run(const Options& o) {
   std::size_t per_step = ni * nj, np = s.points.size();
   std::size_t slice_steps = std::max<std::size_t>(1, kSlice / per_step);
   StepReader reader(series, i0, ni, j0, nj, slice_steps), twin_reader(series, i0, ni, j0, nj, 1);
+  // Where the used steps that follow a step one by one in its file end: a
+  // read may reach that far beyond the year (years of every month, read
+  // several at a time, give the threads that inflate chunks more to share).
+  std::vector<std::size_t> run_end(series.steps.size());
+  {
+    std::vector<std::size_t> order;
+    for (const auto& year : steps) order.insert(order.end(), year.begin(), year.end());
+    for (std::size_t n = order.size(); n-- > 0;) {
+      const Step& a = series.steps[order[n]];
+      run_end[order[n]] = a.index;
+      if (n + 1 < order.size()) {
+        const Step& b = series.steps[order[n + 1]];
+        if (b.file == a.file && b.index == a.index + 1) run_end[order[n]] = run_end[order[n + 1]];
+      }
+    }
+  }
+  const double loop_began = cpu_seconds();
+  double reading = 0;
   std::vector<std::int32_t> milli(steps.size() * np);
   std::vector<double> sum(np);
   std::vector<char> kept(np, 1);
@@ -771,10 +798,12 @@ Report run(const Options& o) {
     std::fill(sum.begin(), sum.end(), 0.0);
     for (std::size_t k : ts) {
       const Step& st = series.steps[k];
-      std::size_t last = st.index;  // the year's last step in the same file
+      std::size_t last = run_end[k];  // the year's last step in the same file, or further
       for (std::size_t other : ts)
         if (series.steps[other].file == st.file) last = std::max(last, series.steps[other].index);
+      double read_began = cpu_seconds();
       double* step = reader.step(st, last);
+      reading += cpu_seconds() - read_began;
       for (const Step& twin : twins[k]) {
         const double* copy = twin_reader.step(twin, twin.index);
         for (std::size_t c = 0; c < s.cells.size(); ++c) {
@@ -842,6 +871,14 @@ Report run(const Options& o) {
   if (r.kept > kMaxPoints) throw Failure(too_many(f, o, r));
   r.dateline = crosses_dateline(kept_lon);
 
+  r.times.averaging = cpu_seconds() - loop_began - reading;
+  r.times.reading = reading;
+  for (const auto& file : series.files) {
+    r.times.decoding += file->chunk_times().decoding;
+    r.times.reading_chunks += file->chunk_times().reading;
+    r.direct |= file->direct();
+  }
+  const double writing_began = cpu_seconds();
   Staged xy(o.xy), recon(o.recon);
   for (std::size_t p = 0; p < np; ++p)
     if (kept[p])
@@ -881,6 +918,7 @@ Report run(const Options& o) {
     if (!o.force) xy.withdraw();
     throw;
   }
+  r.times.writing = cpu_seconds() - writing_began;
   return r;
 }
 

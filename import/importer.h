@@ -33,6 +33,7 @@ struct Options {
   std::string xy = "xy_coordinates.txt";
   std::string recon = "recon_sst.txt";
   bool force = false;  // replace output files that exist
+  int threads = 1;     // for inflating a netCDF-4 file's chunks
   int coarsen = 1;     // rectilinear grids: blocks of coarsen by coarsen cells make one point
 };
 
@@ -64,6 +65,14 @@ struct Report {
   std::vector<int> incomplete;  // years of the range left out for a missing month
   std::string years_note;       // why fewer years were written than --years asked for
   bool dateline = false;        // brix_eli should shift negative longitudes by 360
+  bool direct = false;          // values read straight from netCDF-4 chunks
+  // Processor time in seconds: of the calling thread reading the steps
+  // (through netCDF-C, or the chunks as stored and its share of their
+  // decoding), of every thread decoding chunks, of the yearly means and of
+  // writing the files.
+  struct Times {
+    double reading = 0, reading_chunks = 0, decoding = 0, averaging = 0, writing = 0;
+  } times;
 };
 
 // Reads the dataset and writes the two files, or throws Failure and leaves
