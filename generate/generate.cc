@@ -231,12 +231,10 @@ class Generator {
       }
 
       const int year = o_.first_year + y;
-      std::snprintf(fixed.data(), input::kYearWidth + 2, "%*d", input::kYearWidth, year);
       if (!m.any()) {
-        char* out = fixed.data() + input::kYearWidth;
-        for (int p = 0; p < n_; ++p, out += input::kValueWidth) put_value(out, row[p]);
-        *out = '\n';
-        sink.write(fixed.data(), input::year_line_length(n_) + 1);
+        sink.write(fixed.data(),
+                   records::put_fixed_line(fixed.data(), input::kYearWidth, year,
+                                           input::kValueWidth, input::kValueDecimals, row));
         if (truth != nullptr) truth->insert(truth->end(), row.begin(), row.end());
         continue;
       }

@@ -897,17 +897,16 @@ Report run(const Options& o) {
                    : "") +
               "\n");
   std::vector<char> line(input::year_line_length(r.kept) + 1);
+  std::vector<std::int32_t> row;
+  row.reserve(static_cast<std::size_t>(r.kept));
   for (std::size_t y = 0; y < steps.size(); ++y) {
-    std::snprintf(line.data(), input::kYearWidth + 1, "%*d", input::kYearWidth,
-                  r.first_year + static_cast<int>(y));
-    char* out = line.data() + input::kYearWidth;
-    for (std::size_t p = 0; p < np; ++p) {
-      if (!kept[p]) continue;
-      records::put_fixed_field(out, input::kValueWidth, input::kValueDecimals, milli[y * np + p]);
-      out += input::kValueWidth;
-    }
-    *out = '\n';
-    recon.write(line.data(), line.size());
+    row.clear();
+    for (std::size_t p = 0; p < np; ++p)
+      if (kept[p]) row.push_back(milli[y * np + p]);
+    recon.write(line.data(), records::put_fixed_line(line.data(), input::kYearWidth,
+                                                     r.first_year + static_cast<int>(y),
+                                                     input::kValueWidth, input::kValueDecimals,
+                                                     row));
   }
   xy.close();
   recon.close();

@@ -1,5 +1,7 @@
 #include "records/fixed.h"
 
+#include "records/put.h"
+
 #include <cstring>
 
 namespace brix::records {
@@ -31,6 +33,19 @@ void put_fixed_field(char* out, int w, int decimals, std::int32_t v) {
   }
   std::memset(out, ' ', static_cast<std::size_t>(w - n));
   std::memcpy(out + (w - n), text, static_cast<std::size_t>(n));
+}
+
+std::size_t put_fixed_line(char* out, int first_width, std::int32_t first, int width, int decimals,
+                           std::span<const std::int32_t> values) {
+  char* at = out;
+  put_integer(at, first_width, first);
+  at += first_width;
+  for (std::int32_t v : values) {
+    put_fixed_field(at, width, decimals, v);
+    at += width;
+  }
+  *at++ = '\n';
+  return static_cast<std::size_t>(at - out);
 }
 
 }  // namespace brix::records
