@@ -10,6 +10,7 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <span>
 #include <thread>
 
 namespace brix::importer {
@@ -56,6 +57,24 @@ enum class Kind { kSigned, kUnsigned, kReal };
 }  // namespace
 
 struct ChunkReader::Layout {
+  // A chunk as stored, kept from one read to the next with its room.
+  struct Stored {
+    std::vector<hsize_t> offset;
+    std::vector<std::uint8_t> bytes;
+    std::uint32_t skipped = 0;  // filters left out for this chunk
+  };
+  // What a decoding thread keeps from one read to the next.
+  struct Worker {
+    libdeflate_decompressor* inflater = libdeflate_alloc_decompressor();
+    std::vector<std::uint8_t> scratch, plain;
+    Worker() = default;
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
+    ~Worker() { libdeflate_free_decompressor(inflater); }
+  };
+  std::vector<Stored> stored;
+  std::vector<std::unique_ptr<Worker>> workers;
+
   hid_t file = -1, dataset = -1;
   std::vector<hsize_t> dims, chunk;
   std::vector<int> filters;  // in the order applied when writing
@@ -168,7 +187,7 @@ ChunkReader::~ChunkReader() = default;
 
 bool ChunkReader::read(const std::vector<std::size_t>& start, const std::vector<std::size_t>& count,
                        std::vector<double>& out) {
-  const Layout& l = *layout_;
+  Layout& l = *layout_;
   const std::size_t rank = l.dims.size();
   std::size_t total = 1;
   for (std::size_t c : count) total *= c;
@@ -176,12 +195,9 @@ bool ChunkReader::read(const std::vector<std::size_t>& start, const std::vector<
   if (total == 0) return true;
 
   // The chunks that hold part of the block; every one must be stored.
-  struct Stored {
-    std::vector<hsize_t> offset;
-    std::vector<std::uint8_t> bytes;
-    std::uint32_t skipped = 0;  // filters left out for this chunk
-  };
-  std::vector<Stored> chunks;
+  using Stored = Layout::Stored;
+  std::vector<Stored>& kept = l.stored;
+  std::size_t n_chunks = 0;
   std::vector<hsize_t> first(rank), last(rank), at(rank);
   for (std::size_t d = 0; d < rank; ++d) {
     first[d] = start[d] / l.chunk[d];
@@ -190,14 +206,14 @@ bool ChunkReader::read(const std::vector<std::size_t>& start, const std::vector<
   double began = thread_seconds();
   at = first;
   for (bool more = true; more;) {
-    Stored s;
+    if (n_chunks == kept.size()) kept.emplace_back();
+    Stored& s = kept[n_chunks++];
     s.offset.resize(rank);
     for (std::size_t d = 0; d < rank; ++d) s.offset[d] = at[d] * l.chunk[d];
     hsize_t stored = 0;
     if (H5Dget_chunk_storage_size(l.dataset, s.offset.data(), &stored) < 0 || stored == 0)
       return false;
     s.bytes.resize(stored);
-    chunks.push_back(std::move(s));
     more = false;
     for (std::size_t d = rank; d-- > 0;) {
       if (at[d] < last[d]) {
@@ -298,10 +314,13 @@ bool ChunkReader::read(const std::vector<std::size_t>& start, const std::vector<
     stop = true;
     more_read.notify_all();
   };
-  auto work = [&] {
+  const std::span<Stored> chunks(kept.data(), n_chunks);
+  auto work = [&](std::size_t w) {
     double t0 = thread_seconds();
-    libdeflate_decompressor* inflater = libdeflate_alloc_decompressor();
-    std::vector<std::uint8_t> scratch, plain;
+    Layout::Worker& worker = *l.workers[w];
+    libdeflate_decompressor* inflater = worker.inflater;
+    std::vector<std::uint8_t>& scratch = worker.scratch;
+    std::vector<std::uint8_t>& plain = worker.plain;
     try {
       if (inflater == nullptr) throw std::bad_alloc();
       for (;;) {
@@ -317,7 +336,6 @@ bool ChunkReader::read(const std::vector<std::size_t>& start, const std::vector<
     } catch (...) {
       fail(std::current_exception());
     }
-    libdeflate_free_decompressor(inflater);
     std::lock_guard lock(mutex);
     times_.decoding += thread_seconds() - t0;
   };
@@ -330,9 +348,10 @@ bool ChunkReader::read(const std::vector<std::size_t>& start, const std::vector<
       for (std::thread& t : pool) t.join();
     }
   } join{pool};
+  while (l.workers.size() < helpers + 1) l.workers.push_back(std::make_unique<Layout::Worker>());
   for (std::size_t k = 0; k < helpers; ++k) {
     try {
-      pool.emplace_back(work);
+      pool.emplace_back(work, k + 1);
     } catch (const std::system_error&) {
       break;  // no more threads: the others do the rest
     }
@@ -349,7 +368,7 @@ bool ChunkReader::read(const std::vector<std::size_t>& start, const std::vector<
     more_read.notify_one();
   }
   times_.reading += thread_seconds() - began;
-  work();
+  work(0);
   for (std::thread& t : pool) t.join();
   pool.clear();
   if (failure) std::rethrow_exception(failure);
