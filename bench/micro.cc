@@ -69,16 +69,16 @@ void open_past_header(Unit& unit, const std::string& path) {
 // One year record of 12000 "f10.3" fields, line by line through the unit as
 // the program reads a pipe. Arguments: 1 keeps every value, 0 only those of
 // the band's points, packed as the program keeps them; the path of field
-// reading (FieldPath), those this processor has.
+// reading (FieldKernel), those this processor has.
 void BM_ReadYearRecord(benchmark::State& state) {
-  const auto path = static_cast<brix::input::FieldPath>(state.range(1));
-  state.SetLabel(std::string(brix::input::field_path_name(path)));
+  const auto path = static_cast<brix::input::FieldKernel>(state.range(1));
+  state.SetLabel(std::string(brix::input::field_kernel_name(path)));
   TempFile file(records16().recon);
   std::vector<float> dest(kPoints);
   std::vector<std::uint8_t> keep(kPoints);
   for (int p = 0; p < kPoints; ++p)
     keep[p] = state.range(0) == 1 || brix::input::in_band(records16().grid.lat[p] / 100.0f);
-  const brix::input::YearFields fields{kPoints, keep.data(),
+  const brix::input::KeptPoints fields{kPoints, keep.data(),
                                        static_cast<int>(std::count(keep.begin(), keep.end(), 1))};
   Unit unit("10", -1, -1, false);
   open_past_header(unit, file.path());
@@ -105,7 +105,7 @@ void BM_ReadYearRecord(benchmark::State& state) {
 // Every available path, with both sets of kept values.
 void year_record_args(benchmark::internal::Benchmark* b) {
   for (int all : {1, 0})
-    for (brix::input::FieldPath path : brix::input::available_field_paths())
+    for (brix::input::FieldKernel path : brix::input::available_field_kernels())
       b->Args({all, static_cast<int>(path)});
 }
 BENCHMARK(BM_ReadYearRecord)->Apply(year_record_args)->Unit(benchmark::kMicrosecond);

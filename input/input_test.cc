@@ -32,7 +32,7 @@ struct Records {
 };
 
 Records read_files(const std::string& xy, const std::string& recon, ReadMode mode,
-                   FieldPath path = widest_field_path()) {
+                   FieldKernel path = widest_field_kernel()) {
   int null = ::open("/dev/null", O_WRONLY);
   records::Unit console("*", -1, null, true);
   records::Unit& file = records::Unit::file();
@@ -70,8 +70,8 @@ TEST(ReconstructionTest, EveryWayAndEveryBlockEdgeKeepTheSameBandValues) {
                   0.f, 28.f, 30.f, 31.f, 28.5f, 0.f, 7.f, 12.5f, 29.f, 31.f, 0.f, 0.f, 0.f, 28.5f,
                   0.f, 0.f, 28.f, 30.f, 31.f, 1.f, 3.f, 4.f})
     expected.bits.push_back(std::bit_cast<std::uint32_t>(v));
-  for (FieldPath path : available_field_paths()) {
-    const std::string_view name = field_path_name(path);
+  for (FieldKernel path : available_field_kernels()) {
+    const std::string_view name = field_kernel_name(path);
     EXPECT_EQ(read_files(xy.path(), file.path(), ReadMode{0}, path), expected)
         << "line by line, " << name;
     for (int threads = 1; threads <= 3; ++threads)
@@ -100,9 +100,9 @@ TEST(ReconstructionTest, MessyGeneratedFilesReadExactly) {
   for (const ReadMode mode : {ReadMode{0}, ReadMode{1}, ReadMode{2, 1000}, ReadMode{3, 20000}})
     EXPECT_EQ(read_files(xy.path(), recon.path(), mode), expected)
         << mode.threads << " " << mode.block_bytes;
-  for (FieldPath path : available_field_paths())
+  for (FieldKernel path : available_field_kernels())
     EXPECT_EQ(read_files(xy.path(), recon.path(), ReadMode{2, 7000}, path), expected)
-        << field_path_name(path);
+        << field_kernel_name(path);
   for (std::size_t p = 0; p < std::size_t(set.points); ++p) {  // the coordinates, exactly
     ASSERT_EQ(data.grid_lat[p], static_cast<float>(set.grid.lat[p] / 100.0)) << p;
     ASSERT_EQ(data.grid_lon[p], static_cast<float>(set.grid.lon[p] / 100.0)) << p;
@@ -145,22 +145,27 @@ TEST(ReconstructionTest, ThreadsFromTheEnvironment) {
 
 // Paths by name and from BRIX_FIELDS: only those the processor has are
 // taken, the widest when it is not set; any other name is refused with why.
-TEST(FieldPathTest, ChosenByNameOnlyWhereTheProcessorHasIt) {
+TEST(YearFormatTest, BuiltFromTheLayoutAsTheFileRulesGiveIt) {
+  EXPECT_EQ(year_format().text(), "(i5,12000f10.3)");
+  EXPECT_EQ(year_line_length(12000), 120005u);
+}
+
+TEST(FieldKernelTest, ChosenByNameOnlyWhereTheProcessorHasIt) {
   const std::string lacks =
       ": this processor lacks the instructions of that path; it can take general, scalar" +
-      std::string(field_path_available(FieldPath::kSse) ? ", sse" : "") +
-      (field_path_available(FieldPath::kAvx2) ? ", avx2" : "");
+      std::string(field_kernel_available(FieldKernel::kSse) ? ", sse" : "") +
+      (field_kernel_available(FieldKernel::kAvx2) ? ", avx2" : "");
   for (const char* value : {static_cast<const char*>(nullptr), "general", "scalar", "sse", "avx2",
                             "avx512", "avx", "AVX2", "", "scalar "}) {
-    FieldPath named = widest_field_path(), path = FieldPath::kGeneral;
-    const bool known = value == nullptr || field_path_named(value, named);
+    FieldKernel named = widest_field_kernel(), path = FieldKernel::kGeneral;
+    const bool known = value == nullptr || field_kernel_named(value, named);
     if (known && value) {
-      EXPECT_EQ(field_path_name(named), value);
+      EXPECT_EQ(field_kernel_name(named), value);
     }
-    const bool taken = known && field_path_available(named);
+    const bool taken = known && field_kernel_available(named);
     value ? ::setenv("BRIX_FIELDS", value, 1) : ::unsetenv("BRIX_FIELDS");
     std::string message;
-    EXPECT_EQ(field_path_from_environment(path, message), taken) << value;
+    EXPECT_EQ(field_kernel_from_environment(path, message), taken) << value;
     const std::string named_as = "BRIX_FIELDS=" + std::string(value ? value : "");
     EXPECT_EQ(message, taken   ? ""
                        : known ? named_as + lacks

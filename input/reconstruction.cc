@@ -113,7 +113,7 @@ void read_reconstruction(records::Unit& file, records::Unit& console, RunData& d
   static const Format kEcho("(/1x,'Recon data read in: ',3i6)");
 
   find_band(data);
-  const YearFields fields{data.n_points, data.band_keep, data.n_band};
+  const KeptPoints fields{data.n_points, data.band_keep, data.n_band};
 
   records::TextField<80> recon_header;
   records::read(file, kHeader, {Target::text(recon_header)}, Handles::kNeither);

@@ -17,7 +17,7 @@ namespace brix::input {
 struct ReadMode {
   int threads = 0;
   std::size_t block_bytes = std::size_t{1} << 20;
-  FieldPath path = widest_field_path();
+  FieldKernel path = widest_field_kernel();
 
   // Reading on worker_threads() threads, on the widest path.
   static ReadMode from_environment();

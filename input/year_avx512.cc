@@ -20,6 +20,10 @@
 
 namespace brix::input {
 
+// Six fields of 10 columns with 3 decimals in each load, as laid out below.
+static_assert(kValueWidth == 10 && kValueDecimals == 3 && 6 * kValueWidth <= 64,
+              "six value fields of a year record in one load");
+
 #ifdef BRIX_WIDE
 namespace {
 

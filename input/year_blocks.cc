@@ -24,7 +24,7 @@ constexpr std::size_t kMinRead = std::size_t{64} << 10;  // bytes read at least 
 constexpr std::uint64_t kToEnd = std::numeric_limits<std::uint64_t>::max();
 }  // namespace
 
-YearLines::YearLines(int fd, const YearFields& fields, FieldPath path, std::size_t block_bytes)
+YearLines::YearLines(int fd, const KeptPoints& fields, FieldKernel path, std::size_t block_bytes)
     : fd_(fd),
       fields_(fields),
       path_(path),
@@ -117,8 +117,8 @@ Converted YearLines::convert(std::uint64_t from, std::uint64_t to, bool seek, fl
   return c;
 }
 
-BlocksEnd read_year_blocks(int fd, std::uint64_t start, const YearFields& fields,
-                           FieldPath path, int threads, std::size_t block_bytes,
+BlocksEnd read_year_blocks(int fd, std::uint64_t start, const KeptPoints& fields,
+                           FieldKernel path, int threads, std::size_t block_bytes,
                            RecordSink& sink, int& error) {
   struct stat st;
   if (::fstat(fd, &st) != 0) {

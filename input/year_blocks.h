@@ -24,7 +24,7 @@ struct Converted {
 // longer line than any before.
 class YearLines {
  public:
-  YearLines(int fd, const YearFields& fields, FieldPath path, std::size_t block_bytes);
+  YearLines(int fd, const KeptPoints& fields, FieldKernel path, std::size_t block_bytes);
 
   // Converts the lines that start in [from, to). With seek the first of them
   // is the one after the first LF at from - 1 or later, else one starts at
@@ -42,8 +42,8 @@ class YearLines {
   bool read_up_to(std::size_t size);
 
   int fd_;
-  YearFields fields_;
-  FieldPath path_;
+  KeptPoints fields_;
+  FieldKernel path_;
   // File bytes from offset base_ on, in held_ of the size_ bytes of raw_.
   // Left uninitialised: only the pages that reads reach are ever touched.
   std::unique_ptr<char[]> raw_;
@@ -72,8 +72,8 @@ enum class BlocksEnd { kEndOfFile, kFull, kFailed };
 // in blocks of block_bytes, converted on `threads` threads (the calling one
 // among them) on the path, and hands them to the sink in file order on the
 // calling thread. kFailed sets error to the errno of the failed read.
-BlocksEnd read_year_blocks(int fd, std::uint64_t start, const YearFields& fields,
-                           FieldPath path, int threads, std::size_t block_bytes,
+BlocksEnd read_year_blocks(int fd, std::uint64_t start, const KeptPoints& fields,
+                           FieldKernel path, int threads, std::size_t block_bytes,
                            RecordSink& sink, int& error);
 
 }  // namespace brix::input

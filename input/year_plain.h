@@ -14,9 +14,15 @@
 #include <immintrin.h>
 #endif
 
+#include "input/year_record.h"
 #include "records/plain.h"
 
 namespace brix::input {
+
+// The masks, multipliers and shifts below encode the layout of a value
+// field: 10 columns, the point in column 7, 3 decimals.
+static_assert(kValueWidth == 10 && kValueDecimals == 3,
+              "the fast readers of year records take 10-column fields with 3 decimals");
 
 using records::plain_value;
 

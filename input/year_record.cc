@@ -1,4 +1,7 @@
 #include "input/year_record.h"
+#include "input/capacity.h"
+
+#include <string>
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,11 +17,11 @@ namespace {
 
 // The reader of six fields at a time of the path, where it has one and the
 // processor the instructions; null elsewhere.
-SixFields six_fields_of(FieldPath path) {
+SixFields six_fields_of(FieldKernel path) {
   static const SixFields avx512 = six_fields_avx512();
   static const SixFields avx2 = six_fields_avx2();
-  if (path == FieldPath::kAvx512) return avx512;
-  if (path == FieldPath::kAvx2) return avx2;
+  if (path == FieldKernel::kAvx512) return avx512;
+  if (path == FieldKernel::kAvx2) return avx2;
   return nullptr;
 }
 
@@ -44,11 +47,15 @@ void plain_run(std::string_view line, std::size_t& pos, int& k, int until, float
 }  // namespace
 
 const records::Format& year_format() {
-  static const records::Format format("(i5,12000f10.3)");
+  // "(i5,12000f10.3)", from the layout and the capacity of points.
+  static const records::Format format("(i" + std::to_string(kYearWidth) + "," +
+                                      std::to_string(max_points) + "f" +
+                                      std::to_string(kValueWidth) + "." +
+                                      std::to_string(kValueDecimals) + ")");
   return format;
 }
 
-Outcome read_year_record(std::string_view line, const YearFields& fields, FieldPath path,
+Outcome read_year_record(std::string_view line, const KeptPoints& fields, FieldKernel path,
                          std::int32_t& year, float* row) {
   std::size_t pos = 0;
   if (!records::read_integer_field(line, pos, kYearWidth, year)) return Outcome::kError;
@@ -74,9 +81,9 @@ Outcome read_year_record(std::string_view line, const YearFields& fields, FieldP
     }
     // Plain fields one at a time: 16 bytes readable for the vector reading,
     // the field itself for the scalar one.
-    if (path != FieldPath::kGeneral) {
+    if (path != FieldKernel::kGeneral) {
 #ifdef BRIX_PLAIN_SIMD
-      if (path != FieldPath::kScalar)
+      if (path != FieldKernel::kScalar)
         plain_run<parse_plain_10_3, 16>(line, pos, k, until, out, keep);
       else
 #endif
@@ -86,7 +93,7 @@ Outcome read_year_record(std::string_view line, const YearFields& fields, FieldP
     // Past the line's end every field is empty, and an empty field reads 0:
     // the kept values still to come are zeros (a short line, or fields of
     // points the line does not reach).
-    if (path != FieldPath::kGeneral && pos >= line.size()) {
+    if (path != FieldKernel::kGeneral && pos >= line.size()) {
       std::fill(out, row + fields.n_kept, 0.0f);
       break;
     }
@@ -94,7 +101,7 @@ Outcome read_year_record(std::string_view line, const YearFields& fields, FieldP
     // through the general reading.
     const bool stored = keep[k] != 0;
     float& value = stored ? *out : dropped;
-    if (path != FieldPath::kGeneral && pos + kValueWidth <= line.size() &&
+    if (path != FieldKernel::kGeneral && pos + kValueWidth <= line.size() &&
         records::get_real_plain(line.data() + pos, kValueWidth, kValueDecimals, value)) {
       pos += kValueWidth;
     } else if (!records::read_real_field(line, pos, kValueWidth, kValueDecimals, value)) {
@@ -106,68 +113,68 @@ Outcome read_year_record(std::string_view line, const YearFields& fields, FieldP
   return Outcome::kDone;
 }
 
-std::string_view field_path_name(FieldPath p) {
+std::string_view field_kernel_name(FieldKernel p) {
   switch (p) {
-    case FieldPath::kGeneral: return "general";
-    case FieldPath::kScalar: return "scalar";
-    case FieldPath::kSse: return "sse";
-    case FieldPath::kAvx2: return "avx2";
-    case FieldPath::kAvx512: return "avx512";
+    case FieldKernel::kGeneral: return "general";
+    case FieldKernel::kScalar: return "scalar";
+    case FieldKernel::kSse: return "sse";
+    case FieldKernel::kAvx2: return "avx2";
+    case FieldKernel::kAvx512: return "avx512";
   }
   return "?";
 }
 
-bool field_path_named(std::string_view name, FieldPath& p) {
-  for (FieldPath each : kFieldPaths)
-    if (field_path_name(each) == name) return p = each, true;
+bool field_kernel_named(std::string_view name, FieldKernel& p) {
+  for (FieldKernel each : kFieldKernels)
+    if (field_kernel_name(each) == name) return p = each, true;
   return false;
 }
 
-bool field_path_available(FieldPath p) {
+bool field_kernel_available(FieldKernel p) {
   switch (p) {
-    case FieldPath::kGeneral:
-    case FieldPath::kScalar:
+    case FieldKernel::kGeneral:
+    case FieldKernel::kScalar:
       return true;
-    case FieldPath::kSse:
+    case FieldKernel::kSse:
 #ifdef BRIX_PLAIN_SIMD
       return true;
 #else
       return false;
 #endif
-    case FieldPath::kAvx2:
-    case FieldPath::kAvx512:
+    case FieldKernel::kAvx2:
+    case FieldKernel::kAvx512:
       return six_fields_of(p) != nullptr;
   }
   return false;
 }
 
-std::vector<FieldPath> available_field_paths() {
-  std::vector<FieldPath> paths;
-  for (FieldPath p : kFieldPaths)
-    if (field_path_available(p)) paths.push_back(p);
+std::vector<FieldKernel> available_field_kernels() {
+  std::vector<FieldKernel> paths;
+  for (FieldKernel p : kFieldKernels)
+    if (field_kernel_available(p)) paths.push_back(p);
   return paths;
 }
 
-FieldPath widest_field_path() {
-  for (FieldPath p : {FieldPath::kAvx512, FieldPath::kAvx2, FieldPath::kSse})
-    if (field_path_available(p)) return p;
-  return FieldPath::kScalar;
+FieldKernel widest_field_kernel() {
+  for (FieldKernel p : {FieldKernel::kAvx512, FieldKernel::kAvx2, FieldKernel::kSse})
+    if (field_kernel_available(p)) return p;
+  return FieldKernel::kScalar;
 }
 
-bool field_path_from_environment(FieldPath& path, std::string& message) {
-  path = widest_field_path();
+bool field_kernel_from_environment(FieldKernel& path, std::string& message) {
+  path = widest_field_kernel();
   const char* name = std::getenv("BRIX_FIELDS");
   if (name == nullptr) return true;
-  FieldPath named;
-  if (!field_path_named(name, named)) {
+  FieldKernel named;
+  if (!field_kernel_named(name, named)) {
     message = "BRIX_FIELDS=" + std::string(name) +
               ": no such way of reading fields (general, scalar, sse, avx2 or avx512)";
     return false;
   }
-  if (!field_path_available(named)) {
+  if (!field_kernel_available(named)) {
     std::string paths;  // those this processor has
-    for (FieldPath each : available_field_paths())
-      paths += (paths.empty() ? "" : ", ") + std::string(field_path_name(each));
+    for (FieldKernel each : available_field_kernels())
+      paths += (paths.empty() ? "" : ", ") + std::string(field_kernel_name(each));
     message = "BRIX_FIELDS=" + std::string(name) +
               ": this processor lacks the instructions of that path; it can take " + paths;
     return false;

@@ -38,28 +38,28 @@ const records::Format& year_format();
 //   sse      plain "f10.3" fields one at a time with SSE4.2
 //   avx2     kept values six fields at a time with AVX2, the rest as sse
 //   avx512   kept values six fields at a time with AVX-512 (VBMI), the rest as sse
-enum class FieldPath { kGeneral, kScalar, kSse, kAvx2, kAvx512 };
-inline constexpr FieldPath kFieldPaths[] = {FieldPath::kGeneral, FieldPath::kScalar,
-                                            FieldPath::kSse, FieldPath::kAvx2,
-                                            FieldPath::kAvx512};
+enum class FieldKernel { kGeneral, kScalar, kSse, kAvx2, kAvx512 };
+inline constexpr FieldKernel kFieldKernels[] = {FieldKernel::kGeneral, FieldKernel::kScalar,
+                                            FieldKernel::kSse, FieldKernel::kAvx2,
+                                            FieldKernel::kAvx512};
 
-std::string_view field_path_name(FieldPath path);
+std::string_view field_kernel_name(FieldKernel path);
 // The path of that name; false for a name no path has.
-bool field_path_named(std::string_view name, FieldPath& path);
+bool field_kernel_named(std::string_view name, FieldKernel& path);
 // Whether this build and this processor can take the path.
-bool field_path_available(FieldPath path);
+bool field_kernel_available(FieldKernel path);
 // Those paths, from the general one to the widest.
-std::vector<FieldPath> available_field_paths();
+std::vector<FieldKernel> available_field_kernels();
 // The widest path available: the one a run takes unless told otherwise.
-FieldPath widest_field_path();
+FieldKernel widest_field_kernel();
 // The path named by BRIX_FIELDS, or the widest when it is not set: false,
 // with the reason in message, for a name no path has or a path this
 // processor lacks.
-bool field_path_from_environment(FieldPath& path, std::string& message);
+bool field_kernel_from_environment(FieldKernel& path, std::string& message);
 
 // The values of a year record: n_points of them, of which those with keep[k]
 // not 0 (n_kept of them) are stored.
-struct YearFields {
+struct KeptPoints {
   int n_points = 0;
   const std::uint8_t* keep = nullptr;
   int n_kept = 0;
@@ -72,7 +72,7 @@ struct YearFields {
 // failing field, and the places of later ones may have been written. Nothing
 // is written past the n_kept places of row. Safe to call from several
 // threads at once.
-records::Outcome read_year_record(std::string_view line, const YearFields& fields,
-                                  FieldPath path, std::int32_t& year, float* row);
+records::Outcome read_year_record(std::string_view line, const KeptPoints& fields,
+                                  FieldKernel path, std::int32_t& year, float* row);
 
 }  // namespace brix::input

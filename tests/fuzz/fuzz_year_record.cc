@@ -45,7 +45,7 @@
 
 namespace {
 
-using brix::input::FieldPath;
+using brix::input::FieldKernel;
 using brix::records::Format;
 using brix::records::Handles;
 using brix::records::Outcome;
@@ -59,9 +59,9 @@ constexpr std::uint32_t kUntouched = 0x7FA5A5A5u;
 constexpr std::size_t kGuard = 64;
 constexpr int kMaxRecords = 2501;  // the program reports at the 2501st record
 
-[[noreturn]] UNTRACED void fail(const char* what, long a = 0, long b = 0, FieldPath path = FieldPath::kGeneral) {
+[[noreturn]] UNTRACED void fail(const char* what, long a = 0, long b = 0, FieldKernel path = FieldKernel::kGeneral) {
   std::fprintf(stderr, "fuzz_year_record: %s (%ld, %ld) on the %s path\n", what, a, b,
-               std::string(brix::input::field_path_name(path)).c_str());
+               std::string(brix::input::field_kernel_name(path)).c_str());
   std::abort();
 }
 
@@ -134,11 +134,11 @@ extern "C" UNTRACED int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::si
 
   static const Format kHeader("(a)");
   const Format& layout = brix::input::year_format();
-  static const std::vector<FieldPath> paths = brix::input::available_field_paths();
+  static const std::vector<FieldKernel> paths = brix::input::available_field_kernels();
 #ifdef BRIX_FUZZ_REPLAY
-  const std::vector<FieldPath>& chosen = paths;
+  const std::vector<FieldKernel>& chosen = paths;
 #else
-  const std::vector<FieldPath> chosen{paths[length % paths.size()]};
+  const std::vector<FieldKernel> chosen{paths[length % paths.size()]};
 #endif
   const std::size_t span = n > 0 ? static_cast<std::size_t>(n - 1) * stride + 1 : 0;
   Area general_area(span), kept_area(static_cast<std::size_t>(n_kept));
@@ -186,8 +186,8 @@ extern "C" UNTRACED int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::si
     // seeds are replayed).
     const std::string_view raw = lines[line++];
     const std::string_view cleaned = brix::records::clean_line(raw.data(), raw.size(), clean);
-    const brix::input::YearFields fields{n, keep.data(), n_kept};
-    for (const FieldPath path : chosen) {
+    const brix::input::KeptPoints fields{n, keep.data(), n_kept};
+    for (const FieldKernel path : chosen) {
       // On an error the places of kept values after the failing field may
       // have been written.
       std::int32_t year = 0;
@@ -219,7 +219,7 @@ extern "C" UNTRACED int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::si
 
   // The same file in blocks, after the same header reading; the block
   // reading knows the year layout alone.
-  for (const FieldPath path : chosen) {
+  for (const FieldKernel path : chosen) {
     Unit& again = file.open({text, length});
     if (header) {
       TextField<80> field;
@@ -230,7 +230,7 @@ extern "C" UNTRACED int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::si
     if (!again.regular_input(fd, offset)) fail("the file cannot be read in blocks");
     Collect collected(n_kept);
     int error = 0;
-    const brix::input::YearFields fields{n, keep.data(), n_kept};
+    const brix::input::KeptPoints fields{n, keep.data(), n_kept};
     if (brix::input::read_year_blocks(fd, offset, fields, path, threads, block, collected,
                                       error) ==
         brix::input::BlocksEnd::kFailed)
