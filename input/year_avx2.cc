@@ -1,9 +1,17 @@
-// Six plain "%10.3f" fields at a time with AVX2, where the processor has it:
-// two 32-byte loads classify the 60 columns of six fields, with the same
-// column tests as the AVX-512 reading; the digits of two fields at a time are
-// lined up by a byte shuffle of each 16-byte half, and the six values are
-// formed, divided and stored together. Only this file's reader is compiled
-// for AVX2, and it is used only where the processor reports it.
+// Plain "%10.3f" fields with AVX2, where the processor has it, a chunk of a
+// record at a time in two passes. The first checks the form of every field,
+// kept or not, sixteen fields (160 columns, five 32-byte loads) at a time:
+// each byte gets a class from two nibble lookups, which is tested against
+// the classes its column allows, and the 160 columns hold the same pattern
+// of columns every time. The second converts the kept fields alone, eight at
+// a time from a list of where they start: two fields to a vector, their
+// digits lined up by a byte shuffle, the eight values formed, divided and
+// stored together, with no packing. Most fields of a record are not kept, so
+// most of the work is the first pass, a few instructions a byte. Only this
+// file's reader is compiled for AVX2, and it is used only where the
+// processor reports it.
+#include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "input/year_plain.h"
@@ -15,165 +23,230 @@
 
 namespace brix::input {
 
-// Six fields of 10 columns with 3 decimals in each load, as laid out below.
-static_assert(kValueWidth == 10 && kValueDecimals == 3 && 6 * kValueWidth <= 64,
-              "six value fields of a year record in one load");
+// The tables below place the point in column 6 and three decimals after it,
+// and a group of fields fills whole 32-byte loads.
+constexpr int kGroupFields = 16;
+constexpr int kGroupBytes = kGroupFields * kValueWidth;
+static_assert(kValueWidth == 10 && kValueDecimals == 3 && kGroupBytes % 32 == 0,
+              "sixteen value fields of 10 columns with 3 decimals in five 32-byte loads");
 
 #ifdef BRIX_AVX2
 namespace {
 
-// Where the 16 bytes holding field i's digits are loaded, from the group's
-// start: the field itself, but for the last, which is loaded 2 bytes early so
-// that no load reaches past the 64 bytes the group may read.
-constexpr int kLoad[6] = {0, 10, 20, 30, 40, 48};
+constexpr int kLoads = kGroupBytes / 32;
+// Bytes a group needs readable: its columns, the byte after them (the next
+// byte of each column is loaded too), and 6 more for the 16-byte loads of
+// the conversion, which start at each field.
+constexpr std::size_t kGroupReadable = kGroupBytes + 6;
+// Fields whose starts are listed at once for the conversion.
+constexpr int kChunkFields = 512;
+
+// A byte's class, the AND of the entries of its low and of its high nibble:
+// one bit of these, or 0 for a byte of any other kind.
+constexpr std::uint8_t kDigit = 1, kBlank = 2, kSign = 4, kPoint = 8;
 
 struct Tables {
-  // Byte shuffles of the pairs of fields (0, 1), (2, 3) and (4, 5), one in
-  // each 16-byte half: the digits of columns 1-5 and 7-9 into bytes 0-7 of
-  // the half, most significant first; bytes 8-15 zero.
-  alignas(32) std::uint8_t digits[3][32];
-  // For each set of kept fields (bit i for field i), their indices in order.
-  std::uint64_t packed[64];
+  // The classes that column 32 j + b of a group allows, and 0xFF at the
+  // columns 0-4 of a field (another integer column follows).
+  alignas(32) std::uint8_t allowed[kLoads][32];
+  alignas(32) std::uint8_t followed[kLoads][32];
+  // The nibble lookups, the same in both 16-byte halves.
+  alignas(32) std::uint8_t low_nibble[32];
+  alignas(32) std::uint8_t high_nibble[32];
+  // The digits of columns 1-5 and 7-9 of the field at the start of each
+  // half, into bytes 0-7 of the half, most significant first; and 0x80 at
+  // its columns 0-5, where a minus may stand.
+  alignas(32) std::uint8_t digits[32];
+  alignas(32) std::uint8_t integer[32];
+  // For each set of kept fields among eight (bit i for field i), where the
+  // kept ones start, in order, from the first of the eight.
+  alignas(8) std::uint8_t starts[256][8];
 };
 constexpr Tables make_tables() {
   Tables t{};
-  constexpr int kDigitColumns[8] = {1, 2, 3, 4, 5, 7, 8, 9};
-  for (int pair = 0; pair < 3; ++pair)
-    for (int half = 0; half < 2; ++half) {
-      const int field = 2 * pair + half;
-      for (int b = 0; b < 16; ++b)
-        t.digits[pair][16 * half + b] =
-            b < 8 ? static_cast<std::uint8_t>(10 * field + kDigitColumns[b] - kLoad[field]) : 0x80;
+  for (int j = 0; j < kLoads; ++j)
+    for (int b = 0; b < 32; ++b) {
+      const int column = (32 * j + b) % kValueWidth;
+      t.allowed[j][b] = column == 0   ? kBlank | kSign
+                        : column < 6  ? kBlank | kSign | kDigit
+                        : column == 6 ? kPoint
+                                      : kDigit;
+      t.followed[j][b] = column < 5 ? 0xFF : 0;
     }
-  for (unsigned kept = 0; kept < 64; ++kept) {
+  for (int half = 0; half < 2; ++half) {
+    for (int b = 0; b < 16; ++b) {
+      std::uint8_t low = 0;
+      if (b <= 9) low |= kDigit;
+      if (b == 0) low |= kBlank;
+      if (b == ('+' & 0xF) || b == ('-' & 0xF)) low |= kSign;
+      if (b == ('.' & 0xF)) low |= kPoint;
+      t.low_nibble[16 * half + b] = low;
+      t.high_nibble[16 * half + b] = b == 2 ? kBlank | kSign | kPoint : b == 3 ? kDigit : 0;
+    }
+    constexpr int kDigitColumns[8] = {1, 2, 3, 4, 5, 7, 8, 9};
+    for (int b = 0; b < 16; ++b) {
+      t.digits[16 * half + b] = b < 8 ? static_cast<std::uint8_t>(kDigitColumns[b]) : 0x80;
+      t.integer[16 * half + b] = b < 6 ? 0x80 : 0;
+    }
+  }
+  for (int kept = 0; kept < 256; ++kept) {
     int n = 0;
-    for (unsigned i = 0; i < 6; ++i)
-      if (kept >> i & 1) t.packed[kept] |= std::uint64_t{i} << (8 * n++);
+    for (int i = 0; i < 8; ++i)
+      if (kept >> i & 1) t.starts[kept][n++] = static_cast<std::uint8_t>(kValueWidth * i);
   }
   return t;
 }
 constexpr Tables kTables = make_tables();
 
-// The columns of 64 bytes where a byte test holds, from its two halves.
-__attribute__((target("avx2"))) inline std::uint64_t columns(__m256i low, __m256i high) {
-  return static_cast<std::uint32_t>(_mm256_movemask_epi8(low)) |
-         std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(high))} << 32;
+__attribute__((target("avx2"))) inline __m256i load(const std::uint8_t* table) {
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(table));
 }
 
-// m of the pair of fields whose 16 bytes start at a and b, by the shuffle s:
-// in the low 64 bits of each half.
-__attribute__((target("avx2"))) inline __m256i pair_values(const char* a, const char* b,
-                                                           __m256i s) {
+// Whether the group of fields at p is all plain: in each field blanks, at
+// most one sign, then digits up to the point in column 6 (none in column 0),
+// and three decimals; a digit or a sign followed by neither a blank nor a
+// sign.
+__attribute__((target("avx2"))) inline bool plain_group(const char* p) {
+  const __m256i low = load(kTables.low_nibble), high = load(kTables.high_nibble);
+  const __m256i nibble = _mm256_set1_epi8(0x0F), blank = _mm256_set1_epi8(' ');
+  const __m256i zero = _mm256_set1_epi8('0');
+  __m256i bad = _mm256_setzero_si256();
+  for (int j = 0; j < kLoads; ++j) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * j));
+    const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * j + 1));
+    const __m256i kind = _mm256_and_si256(
+        _mm256_shuffle_epi8(low, v),
+        _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble)));
+    const __m256i misplaced =
+        _mm256_cmpeq_epi8(_mm256_and_si256(kind, load(kTables.allowed[j])), _mm256_setzero_si256());
+    // Where the classes fit, a byte that is not a blank is a digit or a sign,
+    // and a next byte below '0' is a blank or a sign.
+    const __m256i lead_after =
+        _mm256_andnot_si256(_mm256_cmpeq_epi8(v, blank), _mm256_cmpgt_epi8(zero, next));
+    bad = _mm256_or_si256(
+        bad, _mm256_or_si256(misplaced, _mm256_and_si256(lead_after, load(kTables.followed[j]))));
+  }
+  return _mm256_testz_si256(bad, bad) != 0;
+}
+
+// m of the plain fields at a and b, the sign in bit 31: in the low 32 bits of
+// each half.
+__attribute__((target("avx2"))) inline __m256i pair_values(const char* a, const char* b) {
   const __m256i v = _mm256_inserti128_si256(
       _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a))),
       _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)), 1);
   // Blanks and signs, all below '0', become 0; so do the bytes left out.
-  const __m256i digits = _mm256_shuffle_epi8(_mm256_subs_epu8(v, _mm256_set1_epi8('0')), s);
+  const __m256i digits =
+      _mm256_shuffle_epi8(_mm256_subs_epu8(v, _mm256_set1_epi8('0')), load(kTables.digits));
   const __m256i pairs = _mm256_maddubs_epi16(digits, _mm256_set1_epi16(0x010A));
   const __m256i fours = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00010064));
-  return _mm256_add_epi64(_mm256_mul_epu32(fours, _mm256_set1_epi64x(10000)),
-                          _mm256_srli_epi64(fours, 32));
+  const __m256i m = _mm256_add_epi64(_mm256_mul_epu32(fours, _mm256_set1_epi64x(10000)),
+                                     _mm256_srli_epi64(fours, 32));
+  // 0x80 in the low 64 bits of a half whose field has its (one) minus.
+  const __m256i minus = _mm256_sad_epu8(
+      _mm256_and_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('-')), load(kTables.integer)),
+      _mm256_setzero_si256());
+  return _mm256_or_si256(m, _mm256_slli_epi64(minus, 24));
 }
 
-__attribute__((target("avx2"))) int read_six_avx2(const char* p, std::size_t readable, int n,
-                                                  const std::uint8_t* keep, float*& out,
-                                                  std::size_t room) {
-  const __m256i shuffle0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(kTables.digits[0]));
-  const __m256i shuffle1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(kTables.digits[1]));
-  const __m256i shuffle2 = _mm256_load_si256(reinterpret_cast<const __m256i*>(kTables.digits[2]));
-  float* to = out;  // a local copy: through the reference every store would wait for the last
-  int k = 0;
-  for (; k + 6 <= n && readable >= 64; k += 6, p += 60, readable -= 60) {
-    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-    const __m256i zero = _mm256_set1_epi8('0'), nine = _mm256_set1_epi8(9);
-    const __m256i dl = _mm256_sub_epi8(low, zero), dh = _mm256_sub_epi8(high, zero);
-    const std::uint64_t digit = columns(_mm256_cmpeq_epi8(_mm256_min_epu8(dl, nine), dl),
-                                        _mm256_cmpeq_epi8(_mm256_min_epu8(dh, nine), dh));
-    const __m256i blank = _mm256_set1_epi8(' '), minus = _mm256_set1_epi8('-');
-    const __m256i plus = _mm256_set1_epi8('+'), point = _mm256_set1_epi8('.');
-    const std::uint64_t minus_columns =
-        columns(_mm256_cmpeq_epi8(low, minus), _mm256_cmpeq_epi8(high, minus));
-    if (!six_columns::all_plain(
-            digit, columns(_mm256_cmpeq_epi8(low, blank), _mm256_cmpeq_epi8(high, blank)),
-            minus_columns, columns(_mm256_cmpeq_epi8(low, plus), _mm256_cmpeq_epi8(high, plus)),
-            columns(_mm256_cmpeq_epi8(low, point), _mm256_cmpeq_epi8(high, point))))
-      break;
-    // A field of that form always reads: the fields that are not kept need
-    // nothing more.
-    const __m128i flag_bytes = six_columns::keep_flags(keep, k, n);
+// Lists where the kept fields among [from, to) start, from p, at `at`:
+// returns their number. Writes up to 8 places past them.
+__attribute__((target("avx2"))) inline int list_kept(const std::uint8_t* keep, int from, int to,
+                                                     std::uint32_t* at) {
+  int count = 0;
+  for (int k = from; k < to; k += kGroupFields) {
+    const __m128i flags = _mm_loadu_si128(reinterpret_cast<const __m128i*>(keep + k));
     const unsigned kept =
-        ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(flag_bytes, _mm_setzero_si128()))) &
-        0x3Fu;
-    if (kept == 0) continue;
+        ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(flags, _mm_setzero_si128())));
+    for (int half = 0; half < 2; ++half) {
+      const unsigned eight = kept >> (8 * half) & 0xFF;
+      const __m256i starts = _mm256_cvtepu8_epi32(
+          _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kTables.starts[eight])));
+      _mm256_storeu_si256(
+          reinterpret_cast<__m256i*>(at + count),
+          _mm256_add_epi32(starts, _mm256_set1_epi32(kValueWidth * (k + 8 * half))));
+      count += std::popcount(eight);
+    }
+  }
+  return count;
+}
 
-    // m of fields (0, 1), (2, 3), (4, 5) in dwords 0 and 4 of each; moved
-    // to dwords 0 and 4, 1 and 5, 2 and 6 of one vector, then put in order.
-    const __m256i m01 = pair_values(p + kLoad[0], p + kLoad[1], shuffle0);
-    const __m256i m23 = pair_values(p + kLoad[2], p + kLoad[3], shuffle1);
-    const __m256i m45 = pair_values(p + kLoad[4], p + kLoad[5], shuffle2);
-    const __m256i m = _mm256_permutevar8x32_epi32(
-        _mm256_or_si256(_mm256_or_si256(m01, _mm256_slli_epi64(m23, 32)),
-                        _mm256_bslli_epi128(m45, 8)),
-        _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
-    // Below 2^24, m and 1000 are exact singles, and the single quotient is
-    // the value the one-field reading gives.
-    const __m256i large = _mm256_cmpgt_epi32(m, _mm256_set1_epi32((1 << 24) - 1));
-    if ((static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(large))) & kept) != 0)
-      break;
-    __m256 value = _mm256_div_ps(_mm256_cvtepi32_ps(m), _mm256_set1_ps(1000.0f));
-    // A minus among a field's integer columns makes bit 6 of the field (its
-    // point column) carry; each such bit is shifted to bit 31 of its lane.
-    const std::uint64_t negative =
-        ((minus_columns & six_columns::kInteger) + six_columns::kInteger) & six_columns::kPoint;
-    const auto low_half = static_cast<int>(negative), high_half = static_cast<int>(negative >> 32);
-    const __m256i sign = _mm256_and_si256(
-        _mm256_sllv_epi32(_mm256_setr_epi32(low_half, low_half, low_half, high_half, high_half,
-                                            high_half, 0, 0),
-                          _mm256_setr_epi32(25, 15, 5, 27, 17, 7, 0, 0)),
-        _mm256_set1_epi32(INT32_MIN));
-    value = _mm256_xor_ps(value, _mm256_castsi256_ps(sign));
-
-    // The kept values, packed in order: all eight lanes stored where the
-    // places of eight values remain, else the kept ones alone, in parts.
-    const int count = __builtin_popcount(kept);
-    const __m256i order = _mm256_cvtepu8_epi32(
-        _mm_cvtsi64_si128(static_cast<long long>(kTables.packed[kept])));
-    const __m256 packed = _mm256_permutevar8x32_ps(value, order);
-    if (room >= 8) {
-      _mm256_storeu_ps(to, packed);
-      to += count;
-      room -= static_cast<std::size_t>(count);
-      continue;
+// Reads the plain groups of sixteen fields at p, a chunk of them at a time
+// checked and then its kept fields converted. Returns the fields read: a
+// multiple of sixteen, or the field of a kept value of 2^24 thousandths or
+// more, before which it stops.
+__attribute__((target("avx2"))) int read_fields_avx2(const char* p, std::size_t readable, int n,
+                                                     const std::uint8_t* keep, float*& out) {
+  const int most =
+      readable < kGroupReadable
+          ? 0
+          : kGroupFields * static_cast<int>(std::min<std::size_t>(
+                               static_cast<std::size_t>(n / kGroupFields),
+                               (readable - kGroupReadable) / kGroupBytes + 1));
+  float* to = out;  // a local copy: through the reference every store would wait for the last
+  // Where the kept fields of a chunk start, from p; and room for the places
+  // written past them, and to repeat the last up to a whole eight.
+  alignas(32) std::uint32_t at[kChunkFields + 8];
+  const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  int done = 0;
+  while (done < most) {
+    const int chunk_end = std::min(most, done + kChunkFields);
+    int end = done;
+    while (end < chunk_end && plain_group(p + kValueWidth * end)) end += kGroupFields;
+    const int count = list_kept(keep, done, end, at);
+    for (int i = 0; i < count; i += 8) {
+      const int lanes = std::min(8, count - i);
+      for (int l = lanes; l < 8; ++l) at[i + l] = at[i];  // loaded, never stored
+      const std::uint32_t* a = at + i;
+      // m of fields (0, 1), (2, 3), (4, 5), (6, 7) in dwords 0 and 4 of each;
+      // moved to dwords 0 to 3 and 4 to 7 of one vector, then put in order.
+      const __m256i m01 = pair_values(p + a[0], p + a[1]);
+      const __m256i m23 = pair_values(p + a[2], p + a[3]);
+      const __m256i m45 = pair_values(p + a[4], p + a[5]);
+      const __m256i m67 = pair_values(p + a[6], p + a[7]);
+      const __m256i signed_m = _mm256_permutevar8x32_epi32(
+          _mm256_or_si256(_mm256_or_si256(m01, _mm256_slli_epi64(m23, 32)),
+                          _mm256_bslli_epi128(_mm256_or_si256(m45, _mm256_slli_epi64(m67, 32)), 8)),
+          _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+      const __m256i sign = _mm256_and_si256(signed_m, _mm256_set1_epi32(INT32_MIN));
+      const __m256i m = _mm256_andnot_si256(sign, signed_m);
+      const __m256i stored = _mm256_cmpgt_epi32(_mm256_set1_epi32(lanes), lane);
+      // Below 2^24, m and 1000 are exact singles, and the single quotient is
+      // the value the one-field reading gives.
+      // (A lane past the stored ones repeats the first, and with it its test.)
+      const auto large = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(
+          _mm256_cmpgt_epi32(m, _mm256_set1_epi32((1 << 24) - 1)))));
+      __m256 value = _mm256_div_ps(_mm256_cvtepi32_ps(m), _mm256_set1_ps(1000.0f));
+      value = _mm256_xor_ps(value, _mm256_castsi256_ps(sign));
+      if (large != 0) {  // the values before it, and the fields before its own
+        const int before = std::countr_zero(large);
+        _mm256_maskstore_ps(to, _mm256_cmpgt_epi32(_mm256_set1_epi32(before), lane), value);
+        out = to + before;
+        return static_cast<int>(a[before]) / kValueWidth;
+      }
+      if (lanes == 8)
+        _mm256_storeu_ps(to, value);
+      else
+        _mm256_maskstore_ps(to, stored, value);
+      to += lanes;
     }
-    room -= static_cast<std::size_t>(count);
-    __m128 part = _mm256_castps256_ps128(packed);
-    if (count >= 4) {
-      _mm_storeu_ps(to, part);
-      part = _mm256_extractf128_ps(packed, 1);
-      to += 4;
-    }
-    if (count & 2) {
-      _mm_storel_pi(reinterpret_cast<__m64*>(to), part);
-      part = _mm_movehl_ps(part, part);
-      to += 2;
-    }
-    if (count & 1) _mm_store_ss(to++, part);
+    done = end;
+    if (end < chunk_end) break;
   }
   out = to;
-  return k;
+  return done;
 }
 
 }  // namespace
 
-SixFields six_fields_avx2() {
+PlainFields plain_fields_avx2() {
   __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") ? read_six_avx2 : nullptr;
+  return __builtin_cpu_supports("avx2") ? read_fields_avx2 : nullptr;
 }
 
 #else
 
-SixFields six_fields_avx2() { return nullptr; }
+PlainFields plain_fields_avx2() { return nullptr; }
 
 #endif
 

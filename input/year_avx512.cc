@@ -27,6 +27,46 @@ static_assert(kValueWidth == 10 && kValueDecimals == 3 && 6 * kValueWidth <= 64,
 #ifdef BRIX_WIDE
 namespace {
 
+// Groups of six year-record fields, 60 columns, as sets of columns in 64
+// bits (column 0 of field i is bit 10 i).
+namespace six_columns {
+constexpr std::uint64_t six(unsigned columns) {
+  std::uint64_t m = 0;
+  for (int i = 0; i < 6; ++i) m |= std::uint64_t{columns} << (10 * i);
+  return m;
+}
+inline constexpr std::uint64_t kInteger = six(0x3F);    // columns 0-5: blanks, a sign, digits
+inline constexpr std::uint64_t kFirst = six(0x01);      // column 0
+inline constexpr std::uint64_t kFollowed = six(0x1F);   // columns 0-4: another integer column follows
+inline constexpr std::uint64_t kPoint = six(0x40);      // column 6
+inline constexpr std::uint64_t kDecimals = six(0x380);  // columns 7-9
+inline constexpr std::uint64_t kColumns = six(0x3FF);   // all ten
+
+// Whether all six fields are plain, from the columns that hold a digit, a
+// blank, a minus, a plus and a point. Each field: blanks, at most one sign,
+// then digits up to the point in column 6 (no digit in column 0, so at most
+// eight digits in all), and three decimals. A digit or a sign is followed by
+// neither a blank nor a sign.
+constexpr bool all_plain(std::uint64_t digit, std::uint64_t blank, std::uint64_t minus,
+                         std::uint64_t plus, std::uint64_t point) {
+  const std::uint64_t sign = minus | plus;
+  const std::uint64_t lead = blank | sign;
+  const std::uint64_t fitting = (point & kPoint) | (digit & kDecimals) |
+                                ((lead | digit) & kInteger & ~kFirst) | (lead & kFirst);
+  return ((fitting ^ kColumns) | ((digit | sign) & (lead >> 1) & kFollowed)) == 0;
+}
+// The keep flags of the six fields from field k of n, as the low six bytes
+// (the rest are zero or further flags). Eight flags are loaded in one piece
+// where they are readable: a copy of six would stall the load.
+inline __m128i keep_flags(const std::uint8_t* keep, int k, int n) {
+  if (k + 8 <= n) return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(keep + k));
+  std::uint64_t flags = 0;
+  std::memcpy(&flags, keep + k, 6);
+  return _mm_cvtsi64_si128(static_cast<long long>(flags));
+}
+}  // namespace six_columns
+
+
 // Byte permutations into eight bytes per field, field i in 64-bit lane i:
 // its digits from columns 1-5 and 7-9, most significant first; and its
 // integer columns 0-5. Lanes 6 and 7, and the last two bytes of the second,
@@ -48,8 +88,7 @@ constexpr Gathers make_gathers() {
 constexpr Gathers kGathers = make_gathers();
 
 __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int read_six_at_a_time(
-    const char* p, std::size_t readable, int n, const std::uint8_t* keep, float*& out,
-    std::size_t /*room: the masked store writes nothing past the values*/) {
+    const char* p, std::size_t readable, int n, const std::uint8_t* keep, float*& out) {
   const __m512i digit_gather = _mm512_load_si512(kGathers.digits);
   const __m512i integer_gather = _mm512_load_si512(kGathers.integer);
   float* to = out;  // a local copy: through the reference every store would wait for the last
@@ -102,7 +141,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int read_six_at_
 
 }  // namespace
 
-SixFields six_fields_avx512() {
+PlainFields plain_fields_avx512() {
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
       __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi"))
@@ -112,7 +151,7 @@ SixFields six_fields_avx512() {
 
 #else
 
-SixFields six_fields_avx512() { return nullptr; }
+PlainFields plain_fields_avx512() { return nullptr; }
 
 #endif
 

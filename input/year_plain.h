@@ -1,6 +1,6 @@
 // Fast reading of the real fields of a year record ("%10.3f", "    28.512"):
 // one field at a time with 64-bit integer arithmetic or SSE4.2, and the
-// readers of six fields at a time with AVX2 and AVX-512. Each gives the value
+// readers of groups of fields with AVX2 and AVX-512. Each gives the value
 // the general conversion (records::get_real) gives, and leaves any field of
 // another shape to it.
 #pragma once
@@ -117,60 +117,20 @@ inline bool parse_plain_10_3_scalar(const char* p, std::uint64_t& m, bool& negat
   return true;
 }
 
-// Groups of six year-record fields, 60 columns, as sets of columns in 64
-// bits (column 0 of field i is bit 10 i).
-namespace six_columns {
-constexpr std::uint64_t six(unsigned columns) {
-  std::uint64_t m = 0;
-  for (int i = 0; i < 6; ++i) m |= std::uint64_t{columns} << (10 * i);
-  return m;
-}
-inline constexpr std::uint64_t kInteger = six(0x3F);    // columns 0-5: blanks, a sign, digits
-inline constexpr std::uint64_t kFirst = six(0x01);      // column 0
-inline constexpr std::uint64_t kFollowed = six(0x1F);   // columns 0-4: another integer column follows
-inline constexpr std::uint64_t kPoint = six(0x40);      // column 6
-inline constexpr std::uint64_t kDecimals = six(0x380);  // columns 7-9
-inline constexpr std::uint64_t kColumns = six(0x3FF);   // all ten
-
-// Whether all six fields are plain, from the columns that hold a digit, a
-// blank, a minus, a plus and a point. Each field: blanks, at most one sign,
-// then digits up to the point in column 6 (no digit in column 0, so at most
-// eight digits in all), and three decimals. A digit or a sign is followed by
-// neither a blank nor a sign.
-constexpr bool all_plain(std::uint64_t digit, std::uint64_t blank, std::uint64_t minus,
-                         std::uint64_t plus, std::uint64_t point) {
-  const std::uint64_t sign = minus | plus;
-  const std::uint64_t lead = blank | sign;
-  const std::uint64_t fitting = (point & kPoint) | (digit & kDecimals) |
-                                ((lead | digit) & kInteger & ~kFirst) | (lead & kFirst);
-  return ((fitting ^ kColumns) | ((digit | sign) & (lead >> 1) & kFollowed)) == 0;
-}
-#ifdef __SSE4_1__
-// The keep flags of the six fields from field k of n, as the low six bytes
-// (the rest are zero or further flags). Eight flags are loaded in one piece
-// where they are readable: a copy of six would stall the load.
-inline __m128i keep_flags(const std::uint8_t* keep, int k, int n) {
-  if (k + 8 <= n) return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(keep + k));
-  std::uint64_t flags = 0;
-  std::memcpy(&flags, keep + k, 6);
-  return _mm_cvtsi64_si128(static_cast<long long>(flags));
-}
-#endif
-}  // namespace six_columns
-
-// Reads groups of six fields of the year records' layout at p, of which
-// `readable` bytes may be read, at most n fields: field k's value is stored
-// at out, which then moves on, when keep[k] is not 0. Returns the number of
-// fields read, a multiple of six: it stops before a group that holds a field
-// in another form, or a kept value of 2^24 thousandths or more, or when fewer
-// than 64 bytes remain. The values are those get_real gives. room is the
-// number of places at out, those of the kept values still to come: nothing
-// is written past them, but places after the values stored may be.
-using SixFields = int (*)(const char* p, std::size_t readable, int n, const std::uint8_t* keep,
-                          float*& out, std::size_t room);
-// The readers of six fields at a time, where the processor has the vectors
-// each needs (AVX-512 F, BW, VL and VBMI; AVX2); null elsewhere.
-SixFields six_fields_avx512();
-SixFields six_fields_avx2();
+// Reads plain fields of the year records' layout at p in groups (of six or
+// sixteen fields), of which `readable` bytes may be read, at most n fields:
+// field k's value is stored at out, which then moves on, when keep[k] is not
+// 0. Returns the number of fields read: it stops before a group that holds a
+// field in another form or that would need more bytes than remain, and at the
+// latest before a kept value of 2^24 thousandths or more; the caller reads on
+// from there one field at a time. The values are those get_real gives.
+// Nothing is written past the values stored.
+using PlainFields = int (*)(const char* p, std::size_t readable, int n, const std::uint8_t* keep,
+                            float*& out);
+// The readers of groups of fields, where the processor has the vectors each
+// needs (AVX-512 F, BW, VL and VBMI: six fields a load; AVX2: sixteen fields
+// in two passes); null elsewhere.
+PlainFields plain_fields_avx512();
+PlainFields plain_fields_avx2();
 
 }  // namespace brix::input

@@ -1,11 +1,13 @@
 // The one-field readings of the year records' layout against the general
-// reading, and the groups the six-field readers take. Whole records on every
+// reading, and the groups the group readers take. Whole records on every
 // path, their kept values packed, are compared with the general reading by
 // the year-record fuzz target, which the suite replays over its seeds on
 // every path.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <random>
@@ -87,36 +89,78 @@ TEST(PlainFieldTest, ScalarAndVectorReadingsAgreeWithTheGeneralOne) {
   EXPECT_GT(decided, 50000);
 }
 
-// The six-field readers take every whole group of plain fields they may read
-// (a reader that declines is not wrong, only slow: nothing else would notice),
-// and stop before a group with a kept value of 2^24 thousandths or more.
-TEST(SixFieldsTest, TakeEveryWholeGroupOfPlainFieldsTheyMayRead) {
-  std::string line;
-  for (int k = 0; k < 18; ++k) {
-    char f[11];
-    std::snprintf(f, sizeof f, "%10.3f", k == 14 ? 16777.217 : (k % 3 - 1) * (k * 1234.5 + 0.007));
-    line += f;
-  }
-  line += std::string(20, ' ');
-  const std::uint8_t keep[18] = {1, 0, 1, 1, 1, 1, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1};
-  const struct { int n; std::size_t readable; int done; } cases[] = {
-      {12, 124, 12}, {11, 200, 6}, {18, 200, 12}, {12, 123, 6}};
-  for (SixFields six : {six_fields_avx512(), six_fields_avx2()}) {
-    if (six == nullptr) continue;  // this processor lacks its vectors
-    for (const auto& c : cases) {
-      std::vector<float> values(18, kUnread);
+// The group readers against the one-field reading, on lines of random
+// fields, most of them plain, with random kept fields and lengths: each takes
+// exactly the whole groups of plain fields it may read (one that declined
+// would not be wrong, only slow: nothing else would notice) and stops before
+// a kept value of 2^24 thousandths or more, at that field (AVX2) or at its
+// group (AVX-512); the values it stores are the general reading's, and it
+// writes nothing past them.
+TEST(PlainFieldsTest, TakeEveryWholeGroupOfPlainFieldsTheyMayRead) {
+  const struct {
+    const char* name;
+    PlainFields read;
+    int group;             // fields
+    std::size_t readable;  // bytes a group needs from its start
+    bool stops_at_value;   // before a large value itself, not at its group
+  } readers[] = {{"avx512", plain_fields_avx512(), 6, 64, false},
+                 {"avx2", plain_fields_avx2(), 16, 166, true}};
+  std::mt19937 random(7);
+  for (const auto& reader : readers) {
+    if (reader.read == nullptr) continue;  // this processor lacks its vectors
+    for (int trial = 0; trial < 4000; ++trial) {
+      const int n = static_cast<int>(random() % 70);
+      std::string line;
+      std::vector<std::uint8_t> keep(static_cast<std::size_t>(n));
+      int first_other = n, first_large = n;  // the first field of another form, large kept value
+      for (int k = 0; k < n; ++k) {
+        std::string field;
+        if (random() % 64 == 0) {
+          field = random() % 2 ? " 16777.217" : "-16777.216";  // 2^24 + 1 and 2^24 thousandths
+        } else if (random() % 32 == 0) {
+          field = random_field(random);
+        } else {
+          char f[12];
+          std::snprintf(f, sizeof f, "%10.3f",
+                        static_cast<double>(static_cast<int>(random() % 2000001) - 1000000) /
+                            (random() % 2 ? 1000.0 : 100000.0));
+          field = f;
+        }
+        keep[std::size_t(k)] = random() % 3 == 0;
+        std::uint64_t m = 0;
+        bool negative = false;
+        const bool plain = parse_plain_10_3_scalar(field.data(), m, negative) &&
+                           !(field[0] >= '0' && field[0] <= '9');
+        if (!plain && first_other == n) first_other = k;
+        if (plain && keep[std::size_t(k)] && m >= (1u << 24) && first_large == n) first_large = k;
+        line += field;
+      }
+      const std::size_t readable = line.size() + random() % 200;
+      line.resize(readable + 16, ' ');
+      int groups = 0;
+      while ((groups + 1) * reader.group <= std::min(n, first_other) &&
+             std::size_t(10 * groups * reader.group) + reader.readable <= readable)
+        ++groups;
+      int expected = groups * reader.group;
+      if (first_large < expected)
+        expected = reader.stops_at_value ? first_large : first_large / reader.group * reader.group;
+
+      std::vector<float> values(std::size_t(n) + 8, kUnread);
       float* out = values.data();
-      ASSERT_EQ(six(line.data(), c.readable, c.n, keep, out, 15), c.done) << c.n << " " << c.readable;
-      int stored = 0;
-      std::size_t pos = 0;
-      for (int k = 0; k < c.done; ++k) {
+      const int done = reader.read(line.data(), readable, n, keep.data(), out);
+      ASSERT_EQ(done, expected) << reader.name << " n " << n << " readable " << readable;
+      std::size_t stored = 0, pos = 0;
+      for (int k = 0; k < done; ++k) {
         float general = kUnread;
         ASSERT_TRUE(records::read_real_field(line, pos, kValueWidth, kValueDecimals, general));
-        if (keep[k]) {
-          EXPECT_EQ(bits(values[std::size_t(stored++)]), bits(general)) << k;
+        if (keep[std::size_t(k)]) {
+          ASSERT_EQ(bits(values[stored++]), bits(general))
+              << reader.name << " field " << k << " [" << line.substr(10 * k, 10) << "]";
         }
       }
-      EXPECT_EQ(out - values.data(), stored);
+      ASSERT_EQ(out - values.data(), std::ptrdiff_t(stored)) << reader.name;
+      for (std::size_t i = stored; i < values.size(); ++i)
+        ASSERT_EQ(bits(values[i]), bits(kUnread)) << reader.name << " wrote past its values";
     }
   }
 }

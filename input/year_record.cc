@@ -15,15 +15,19 @@ using records::Outcome;
 
 namespace {
 
-// The reader of six fields at a time of the path, where it has one and the
+// The reader of groups of fields of the kernel, where it has one and the
 // processor the instructions; null elsewhere.
-SixFields six_fields_of(FieldKernel path) {
-  static const SixFields avx512 = six_fields_avx512();
-  static const SixFields avx2 = six_fields_avx2();
-  if (path == FieldKernel::kAvx512) return avx512;
-  if (path == FieldKernel::kAvx2) return avx2;
+PlainFields plain_fields_of(FieldKernel kernel) {
+  static const PlainFields avx512 = plain_fields_avx512();
+  static const PlainFields avx2 = plain_fields_avx2();
+  if (kernel == FieldKernel::kAvx512) return avx512;
+  if (kernel == FieldKernel::kAvx2) return avx2;
   return nullptr;
 }
+
+// Fields read one at a time after a group reader stops, before it is tried
+// again: at least a group's worth.
+constexpr int kFieldsAlone = 16;
 
 // Reads plain value fields one at a time with parse, which may read
 // `readable` bytes from a field's start, from field k on while k < until:
@@ -61,23 +65,21 @@ Outcome read_year_record(std::string_view line, const KeptPoints& fields, FieldK
   if (!records::read_integer_field(line, pos, kYearWidth, year)) return Outcome::kError;
   const int n = fields.n_points;
   const std::uint8_t* keep = fields.keep;
-  const SixFields six = six_fields_of(path);
+  const PlainFields groups = plain_fields_of(path);
   float* out = row;
   float dropped;  // receives the fields that are not kept
   int k = 0;
   while (k < n) {
-    // Groups of six fields where the path can; after them the fields one at
-    // a time: all the rest, or one group's worth before groups are tried
-    // again.
+    // Groups of fields where the kernel can; after them the fields one at
+    // a time: all the rest, or kFieldsAlone before groups are tried again.
     int until = n;
-    if (six != nullptr) {
+    if (groups != nullptr) {
       const int done =
-          six(line.data() + pos, pos < line.size() ? line.size() - pos : 0, n - k, keep + k, out,
-              static_cast<std::size_t>(fields.n_kept - (out - row)));
+          groups(line.data() + pos, pos < line.size() ? line.size() - pos : 0, n - k, keep + k, out);
       k += done;
       pos += static_cast<std::size_t>(kValueWidth) * static_cast<std::size_t>(done);
       if (k == n) break;
-      until = std::min(n, k + 6);
+      until = std::min(n, k + kFieldsAlone);
     }
     // Plain fields one at a time: 16 bytes readable for the vector reading,
     // the field itself for the scalar one.
@@ -143,7 +145,7 @@ bool field_kernel_available(FieldKernel p) {
 #endif
     case FieldKernel::kAvx2:
     case FieldKernel::kAvx512:
-      return six_fields_of(p) != nullptr;
+      return plain_fields_of(p) != nullptr;
   }
   return false;
 }

@@ -36,7 +36,8 @@ const records::Format& year_format();
 //   general  every field the general way (strip blanks, then convert)
 //   scalar   plain "f10.3" fields with 64-bit integer arithmetic
 //   sse      plain "f10.3" fields one at a time with SSE4.2
-//   avx2     kept values six fields at a time with AVX2, the rest as sse
+//   avx2     fields checked sixteen at a time with AVX2, kept values converted
+//            eight at a time, the rest as sse
 //   avx512   kept values six fields at a time with AVX-512 (VBMI), the rest as sse
 enum class FieldKernel { kGeneral, kScalar, kSse, kAvx2, kAvx512 };
 inline constexpr FieldKernel kFieldKernels[] = {FieldKernel::kGeneral, FieldKernel::kScalar,
