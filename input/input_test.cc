@@ -81,6 +81,40 @@ TEST(ReconstructionTest, EveryWayAndEveryBlockEdgeKeepTheSameBandValues) {
   }
 }
 
+// Block reading takes a line of the usual length (45 bytes for 4 points)
+// in place, without looking for its end or cleaning it, when it reads it
+// whole in plain form. Lines that only look so: an LF, CR or tab inside, a
+// short line whose successor's LF falls where the usual end would be, fields
+// in other forms. Each must read as the unit gives it, line by line.
+TEST(ReconstructionTest, LinesOfTheUsualLengthReadAsTheUnitGivesThem) {
+  records::testing::TempFile xy("-5 150\n7 160\n0 170\n5 180\n");
+  const std::string plain = " 1950    28.000    29.000    30.000    31.000\n";
+  ASSERT_EQ(plain.size(), year_line_length(4) + 1);
+  std::string recon = "header\n" + plain;
+  for (const char* line : {
+           "1951\t    28.000    29.000    30.000    31.000\n",  // a tab in the year
+           " 1952    28.000\t   29.000    30.000    31.000\n",  // a tab in a field
+           " 1953   \r28.000    29.000    30.000    31.000\n",  // a CR in a field
+           " 195\r4   28.000    29.000    30.000    31.000\n",  // a CR in the year
+           " 1955    28.000\n 1956     1.000     2.000 3.0\n",  // the next line's LF at 45
+           " 1957    28.000     29000    30.000    31.000\n",  // no point: still plain
+           " 1958    28.000  29.00e+0    30.000    -3 1.0\n",  // read the general way
+           " 1959    28.000    29.000    30.000    3x.000\n",  // an error
+           " 1960    28.000       N\r29.000    30.000     \n",  // read whole with the CR too
+           " 1961    -0.000    +9.999    -    .    31.000\n",
+       })
+    recon += line;
+  recon += plain;
+  records::testing::TempFile file(recon);
+  const Records expected = read_files(xy.path(), file.path(), ReadMode{0}, FieldKernel::kGeneral);
+  ASSERT_EQ(expected.n_years, 11);
+  for (FieldKernel kernel : available_field_kernels())
+    for (int threads = 1; threads <= 2; ++threads)
+      for (std::size_t block = 1; block <= recon.size(); block += 7)
+        ASSERT_EQ(read_files(xy.path(), file.path(), ReadMode{threads, block}, kernel), expected)
+            << threads << " threads, blocks of " << block << ", " << field_kernel_name(kernel);
+}
+
 TEST(ReconstructionTest, MessyGeneratedFilesReadExactly) {
   gen::Options options;
   options.points = 600;

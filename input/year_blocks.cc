@@ -28,6 +28,7 @@ YearLines::YearLines(int fd, const KeptPoints& fields, FieldKernel path, std::si
     : fd_(fd),
       fields_(fields),
       path_(path),
+      line_bytes_(year_line_length(fields.n_points)),
       raw_(new char[block_bytes + kMinRead]),
       size_(block_bytes + kMinRead) {}
 
@@ -87,25 +88,38 @@ Converted YearLines::convert(std::uint64_t from, std::uint64_t to, bool seek, fl
     s = static_cast<std::size_t>(static_cast<const char*>(lf) - raw_.get()) + 1;
   }
   while (base_ + s < to) {
-    std::size_t scanned = s;
-    const char* lf;
-    for (;;) {
-      lf = static_cast<const char*>(std::memchr(raw_.get() + scanned, '\n', held_ - scanned));
-      if (lf != nullptr) break;
-      scanned = held_;
-      if (!read_more(s, scanned)) break;
-    }
-    if (error_ != 0) {
-      c.error = error_;
-      return c;
-    }
-    const std::size_t end = lf != nullptr ? static_cast<std::size_t>(lf - raw_.get()) : held_;
-    if (lf == nullptr && s == held_) break;  // nothing left before the end of the file
-    std::string_view line = records::clean_line(raw_.get() + s, end - s, clean_);
     std::int32_t year = 0;
     float* row = rows + c.records * fields_.n_kept;
-    Outcome outcome = read_year_record(line, fields_, path_, year, row);
-    s = lf != nullptr ? end + 1 : end;
+    Outcome outcome = Outcome::kError;
+    // Where an LF stands at the usual length, the bytes before it are read
+    // in place first, with no search for the line's end and no cleaning:
+    // read whole in plain form, they are the line. Anything else is read
+    // again the general way.
+    const std::size_t usual_end = s + line_bytes_;
+    bool plain = false;
+    if (path_ != FieldKernel::kGeneral && usual_end < held_ && raw_[usual_end] == '\n')
+      outcome = read_year_record({raw_.get() + s, line_bytes_}, fields_, path_, year, row, &plain);
+    if (plain) {
+      s = usual_end + 1;
+    } else {
+      std::size_t scanned = s;
+      const char* lf;
+      for (;;) {
+        lf = static_cast<const char*>(std::memchr(raw_.get() + scanned, '\n', held_ - scanned));
+        if (lf != nullptr) break;
+        scanned = held_;
+        if (!read_more(s, scanned)) break;
+      }
+      if (error_ != 0) {
+        c.error = error_;
+        return c;
+      }
+      const std::size_t end = lf != nullptr ? static_cast<std::size_t>(lf - raw_.get()) : held_;
+      if (lf == nullptr && s == held_) break;  // nothing left before the end of the file
+      std::string_view line = records::clean_line(raw_.get() + s, end - s, clean_);
+      outcome = read_year_record(line, fields_, path_, year, row);
+      s = lf != nullptr ? end + 1 : end;
+    }
     if (outcome == Outcome::kDone) {
       if (c.records == 0) c.first_year = year;
       if (++c.records == room && base_ + s < to) {

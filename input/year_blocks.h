@@ -44,6 +44,7 @@ class YearLines {
   int fd_;
   KeptPoints fields_;
   FieldKernel path_;
+  std::size_t line_bytes_;  // a year line's length without its LF
   // File bytes from offset base_ on, in held_ of the size_ bytes of raw_.
   // Left uninitialised: only the pages that reads reach are ever touched.
   std::unique_ptr<char[]> raw_;

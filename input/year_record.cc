@@ -60,9 +60,12 @@ const records::Format& year_format() {
 }
 
 Outcome read_year_record(std::string_view line, const KeptPoints& fields, FieldKernel path,
-                         std::int32_t& year, float* row) {
+                         std::int32_t& year, float* row, bool* plain) {
+  if (plain != nullptr) *plain = false;
   std::size_t pos = 0;
   if (!records::read_integer_field(line, pos, kYearWidth, year)) return Outcome::kError;
+  // Whether every field so far was read in plain form.
+  bool plain_fields = path != FieldKernel::kGeneral;
   const int n = fields.n_points;
   const std::uint8_t* keep = fields.keep;
   const PlainFields groups = plain_fields_of(path);
@@ -97,6 +100,7 @@ Outcome read_year_record(std::string_view line, const KeptPoints& fields, FieldK
     // points the line does not reach).
     if (path != FieldKernel::kGeneral && pos >= line.size()) {
       std::fill(out, row + fields.n_kept, 0.0f);
+      plain_fields = false;
       break;
     }
     // Any other field: in another plain form (without its point, say), or
@@ -106,12 +110,16 @@ Outcome read_year_record(std::string_view line, const KeptPoints& fields, FieldK
     if (path != FieldKernel::kGeneral && pos + kValueWidth <= line.size() &&
         records::get_real_plain(line.data() + pos, kValueWidth, kValueDecimals, value)) {
       pos += kValueWidth;
-    } else if (!records::read_real_field(line, pos, kValueWidth, kValueDecimals, value)) {
-      return Outcome::kError;
+    } else {
+      plain_fields = false;
+      if (!records::read_real_field(line, pos, kValueWidth, kValueDecimals, value))
+        return Outcome::kError;
     }
     if (stored) ++out;
     ++k;
   }
+  // A year that reads holds only blanks, a sign and digits.
+  if (plain != nullptr) *plain = plain_fields && pos == line.size();
   return Outcome::kDone;
 }
 

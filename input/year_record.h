@@ -72,8 +72,13 @@ struct KeptPoints {
 // kDone or kError; after an error the row holds the kept values before the
 // failing field, and the places of later ones may have been written. Nothing
 // is written past the n_kept places of row. Safe to call from several
-// threads at once.
+// threads at once. With `plain`, also tells whether the record was read
+// whole (kDone) with every column of the line, each field in plain form: the
+// line then holds no LF, CR or tab, and reads the same as the line the unit
+// would cut from the same bytes. (kDone alone tells less: a field of "NaN"
+// or "Inf" reads whatever follows.)
 records::Outcome read_year_record(std::string_view line, const KeptPoints& fields,
-                                  FieldKernel path, std::int32_t& year, float* row);
+                                  FieldKernel path, std::int32_t& year, float* row,
+                                  bool* plain = nullptr);
 
 }  // namespace brix::input
