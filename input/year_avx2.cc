@@ -46,17 +46,19 @@ constexpr int kChunkFields = 512;
 constexpr std::uint8_t kDigit = 1, kBlank = 2, kSign = 4, kPoint = 8;
 
 struct Tables {
-  // The classes that column 32 j + b of a group allows, and 0xFF at the
-  // columns 0-4 of a field (another integer column follows).
+  // The classes that column 32 j + b of a group allows; and '0' at the
+  // columns 0-4 of a field (another integer column follows), -128 elsewhere,
+  // for a signed test of the next byte against it.
   alignas(32) std::uint8_t allowed[kLoads][32];
-  alignas(32) std::uint8_t followed[kLoads][32];
+  alignas(32) std::int8_t below[kLoads][32];
   // The nibble lookups, the same in both 16-byte halves.
   alignas(32) std::uint8_t low_nibble[32];
   alignas(32) std::uint8_t high_nibble[32];
   // The digits of columns 1-5 and 7-9 of the field at the start of each
-  // half, into bytes 0-7 of the half, most significant first; and 0x80 at
-  // its columns 0-5, where a minus may stand.
-  alignas(32) std::uint8_t digits[32];
+  // half, most significant first, into bytes 0-7 of the half (digits[0]) or
+  // bytes 8-15 (digits[1]); and 0x80 at its columns 0-5, where a minus may
+  // stand.
+  alignas(32) std::uint8_t digits[2][32];
   alignas(32) std::uint8_t integer[32];
   // For each set of kept fields among eight (bit i for field i), where the
   // kept ones start, in order, from the first of the eight.
@@ -71,7 +73,7 @@ constexpr Tables make_tables() {
                         : column < 6  ? kBlank | kSign | kDigit
                         : column == 6 ? kPoint
                                       : kDigit;
-      t.followed[j][b] = column < 5 ? 0xFF : 0;
+      t.below[j][b] = column < 5 ? '0' : INT8_MIN;
     }
   for (int half = 0; half < 2; ++half) {
     for (int b = 0; b < 16; ++b) {
@@ -85,7 +87,8 @@ constexpr Tables make_tables() {
     }
     constexpr int kDigitColumns[8] = {1, 2, 3, 4, 5, 7, 8, 9};
     for (int b = 0; b < 16; ++b) {
-      t.digits[16 * half + b] = b < 8 ? static_cast<std::uint8_t>(kDigitColumns[b]) : 0x80;
+      t.digits[0][16 * half + b] = b < 8 ? static_cast<std::uint8_t>(kDigitColumns[b]) : 0x80;
+      t.digits[1][16 * half + b] = b < 8 ? 0x80 : static_cast<std::uint8_t>(kDigitColumns[b - 8]);
       t.integer[16 * half + b] = b < 6 ? 0x80 : 0;
     }
   }
@@ -109,64 +112,92 @@ __attribute__((target("avx2"))) inline __m256i load(const std::uint8_t* table) {
 __attribute__((target("avx2"))) inline bool plain_group(const char* p) {
   const __m256i low = load(kTables.low_nibble), high = load(kTables.high_nibble);
   const __m256i nibble = _mm256_set1_epi8(0x0F), blank = _mm256_set1_epi8(' ');
-  const __m256i zero = _mm256_set1_epi8('0');
-  __m256i bad = _mm256_setzero_si256();
+  // The least, over the group, of each byte's class among those its column
+  // allows: 0 where one is not allowed, or breaks the order of a field.
+  __m256i fitting = _mm256_set1_epi8(-1);
   for (int j = 0; j < kLoads; ++j) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * j));
     const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * j + 1));
     const __m256i kind = _mm256_and_si256(
         _mm256_shuffle_epi8(low, v),
         _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble)));
-    const __m256i misplaced =
-        _mm256_cmpeq_epi8(_mm256_and_si256(kind, load(kTables.allowed[j])), _mm256_setzero_si256());
     // Where the classes fit, a byte that is not a blank is a digit or a sign,
     // and a next byte below '0' is a blank or a sign.
-    const __m256i lead_after =
-        _mm256_andnot_si256(_mm256_cmpeq_epi8(v, blank), _mm256_cmpgt_epi8(zero, next));
-    bad = _mm256_or_si256(
-        bad, _mm256_or_si256(misplaced, _mm256_and_si256(lead_after, load(kTables.followed[j]))));
+    const __m256i lead_after = _mm256_andnot_si256(
+        _mm256_cmpeq_epi8(v, blank),
+        _mm256_cmpgt_epi8(_mm256_load_si256(reinterpret_cast<const __m256i*>(kTables.below[j])),
+                          next));
+    fitting = _mm256_min_epu8(
+        fitting, _mm256_andnot_si256(lead_after, _mm256_and_si256(kind, load(kTables.allowed[j]))));
   }
-  return _mm256_testz_si256(bad, bad) != 0;
+  const __m256i unfit = _mm256_cmpeq_epi8(fitting, _mm256_setzero_si256());
+  return _mm256_testz_si256(unfit, unfit) != 0;
 }
 
-// m of the plain fields at a and b, the sign in bit 31: in the low 32 bits of
-// each half.
-__attribute__((target("avx2"))) inline __m256i pair_values(const char* a, const char* b) {
-  const __m256i v = _mm256_inserti128_si256(
+// The fields at a and b, one to each half.
+__attribute__((target("avx2"))) inline __m256i load_pair(const char* a, const char* b) {
+  return _mm256_inserti128_si256(
       _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a))),
       _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)), 1);
+}
+
+// m of four plain fields, the sign in bit 31, from the pairs of them loaded
+// (load_pair) in first and second: the fields of first in the low 32 bits of
+// the low 64 of each half, those of second in the high 64.
+__attribute__((target("avx2"))) inline __m256i four_values(__m256i first, __m256i second) {
   // Blanks and signs, all below '0', become 0; so do the bytes left out.
+  const __m256i zero = _mm256_set1_epi8('0');
   const __m256i digits =
-      _mm256_shuffle_epi8(_mm256_subs_epu8(v, _mm256_set1_epi8('0')), load(kTables.digits));
+      _mm256_or_si256(_mm256_shuffle_epi8(_mm256_subs_epu8(first, zero), load(kTables.digits[0])),
+                      _mm256_shuffle_epi8(_mm256_subs_epu8(second, zero), load(kTables.digits[1])));
   const __m256i pairs = _mm256_maddubs_epi16(digits, _mm256_set1_epi16(0x010A));
   const __m256i fours = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00010064));
   const __m256i m = _mm256_add_epi64(_mm256_mul_epu32(fours, _mm256_set1_epi64x(10000)),
                                      _mm256_srli_epi64(fours, 32));
-  // 0x80 in the low 64 bits of a half whose field has its (one) minus.
-  const __m256i minus = _mm256_sad_epu8(
-      _mm256_and_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('-')), load(kTables.integer)),
+  // 0x80 in the 64 bits of a field with its (one) minus, moved to bit 31.
+  const __m256i minus = _mm256_set1_epi8('-'), integer = load(kTables.integer);
+  const __m256i signs = _mm256_sad_epu8(
+      _mm256_or_si256(
+          _mm256_and_si256(_mm256_cmpeq_epi8(first, minus), integer),
+          _mm256_bslli_epi128(_mm256_and_si256(_mm256_cmpeq_epi8(second, minus), integer), 8)),
       _mm256_setzero_si256());
-  return _mm256_or_si256(m, _mm256_slli_epi64(minus, 24));
+  return _mm256_or_si256(m, _mm256_slli_epi64(signs, 24));
 }
 
-// Lists where the kept fields among [from, to) start, from p, at `at`:
-// returns their number. Writes up to 8 places past them.
+// Lists where the kept ones of eights of fields start, from the flags kept
+// (bit i for field i), at `at` + count: the first of the fields starts at
+// `start`, which moves on past them. Writes up to 8 places past those.
+__attribute__((target("avx2"))) inline void list_eights(std::uint32_t kept, int eights,
+                                                        __m256i& start, std::uint32_t* at,
+                                                        int& count) {
+  for (int e = 0; e < eights; ++e, kept >>= 8) {
+    const __m256i starts = _mm256_cvtepu8_epi32(
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kTables.starts[kept & 0xFF])));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(at + count), _mm256_add_epi32(starts, start));
+    count += std::popcount(kept & 0xFF);
+    start = _mm256_add_epi32(start, _mm256_set1_epi32(8 * kValueWidth));
+  }
+}
+
+// Lists where the kept fields among [from, to) start, from p, at `at`: to -
+// from is a multiple of 16. Returns their number; writes up to 8 places past
+// them.
 __attribute__((target("avx2"))) inline int list_kept(const std::uint8_t* keep, int from, int to,
                                                      std::uint32_t* at) {
   int count = 0;
-  for (int k = from; k < to; k += kGroupFields) {
+  __m256i start = _mm256_set1_epi32(kValueWidth * from);
+  int k = from;
+  for (; k + 32 <= to; k += 32) {  // the flags of 32 fields at a time, then of 16
+    const __m256i flags = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(keep + k));
+    list_eights(~static_cast<std::uint32_t>(
+                    _mm256_movemask_epi8(_mm256_cmpeq_epi8(flags, _mm256_setzero_si256()))),
+                4, start, at, count);
+  }
+  if (k < to) {
     const __m128i flags = _mm_loadu_si128(reinterpret_cast<const __m128i*>(keep + k));
-    const unsigned kept =
-        ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(flags, _mm_setzero_si128())));
-    for (int half = 0; half < 2; ++half) {
-      const unsigned eight = kept >> (8 * half) & 0xFF;
-      const __m256i starts = _mm256_cvtepu8_epi32(
-          _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kTables.starts[eight])));
-      _mm256_storeu_si256(
-          reinterpret_cast<__m256i*>(at + count),
-          _mm256_add_epi32(starts, _mm256_set1_epi32(kValueWidth * (k + 8 * half))));
-      count += std::popcount(eight);
-    }
+    list_eights(
+        ~static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(flags, _mm_setzero_si128()))),
+        2, start, at, count);
   }
   return count;
 }
@@ -177,12 +208,11 @@ __attribute__((target("avx2"))) inline int list_kept(const std::uint8_t* keep, i
 // more, before which it stops.
 __attribute__((target("avx2"))) int read_fields_avx2(const char* p, std::size_t readable, int n,
                                                      const std::uint8_t* keep, float*& out) {
-  const int most =
-      readable < kGroupReadable
-          ? 0
-          : kGroupFields * static_cast<int>(std::min<std::size_t>(
-                               static_cast<std::size_t>(n / kGroupFields),
-                               (readable - kGroupReadable) / kGroupBytes + 1));
+  const int most = readable < kGroupReadable
+                       ? 0
+                       : kGroupFields * static_cast<int>(std::min<std::size_t>(
+                                            static_cast<std::size_t>(n / kGroupFields),
+                                            (readable - kGroupReadable) / kGroupBytes + 1));
   float* to = out;  // a local copy: through the reference every store would wait for the last
   // Where the kept fields of a chunk start, from p; and room for the places
   // written past them, and to repeat the last up to a whole eight.
@@ -198,24 +228,23 @@ __attribute__((target("avx2"))) int read_fields_avx2(const char* p, std::size_t 
       const int lanes = std::min(8, count - i);
       for (int l = lanes; l < 8; ++l) at[i + l] = at[i];  // loaded, never stored
       const std::uint32_t* a = at + i;
-      // m of fields (0, 1), (2, 3), (4, 5), (6, 7) in dwords 0 and 4 of each;
-      // moved to dwords 0 to 3 and 4 to 7 of one vector, then put in order.
-      const __m256i m01 = pair_values(p + a[0], p + a[1]);
-      const __m256i m23 = pair_values(p + a[2], p + a[3]);
-      const __m256i m45 = pair_values(p + a[4], p + a[5]);
-      const __m256i m67 = pair_values(p + a[6], p + a[7]);
-      const __m256i signed_m = _mm256_permutevar8x32_epi32(
-          _mm256_or_si256(_mm256_or_si256(m01, _mm256_slli_epi64(m23, 32)),
-                          _mm256_bslli_epi128(_mm256_or_si256(m45, _mm256_slli_epi64(m67, 32)), 8)),
-          _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+      // m of fields 0, 2 | 1, 3 in dwords 0, 2 | 4, 6 of one vector, and of
+      // 4, 6 | 5, 7 in another; moved into one, then put in order.
+      const __m256i m0123 =
+          four_values(load_pair(p + a[0], p + a[1]), load_pair(p + a[2], p + a[3]));
+      const __m256i m4567 =
+          four_values(load_pair(p + a[4], p + a[5]), load_pair(p + a[6], p + a[7]));
+      const __m256i signed_m =
+          _mm256_permutevar8x32_epi32(_mm256_or_si256(m0123, _mm256_slli_epi64(m4567, 32)),
+                                      _mm256_setr_epi32(0, 4, 2, 6, 1, 5, 3, 7));
       const __m256i sign = _mm256_and_si256(signed_m, _mm256_set1_epi32(INT32_MIN));
       const __m256i m = _mm256_andnot_si256(sign, signed_m);
       const __m256i stored = _mm256_cmpgt_epi32(_mm256_set1_epi32(lanes), lane);
       // Below 2^24, m and 1000 are exact singles, and the single quotient is
       // the value the one-field reading gives.
       // (A lane past the stored ones repeats the first, and with it its test.)
-      const auto large = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(
-          _mm256_cmpgt_epi32(m, _mm256_set1_epi32((1 << 24) - 1)))));
+      const auto large = static_cast<unsigned>(_mm256_movemask_ps(
+          _mm256_castsi256_ps(_mm256_cmpgt_epi32(m, _mm256_set1_epi32((1 << 24) - 1)))));
       __m256 value = _mm256_div_ps(_mm256_cvtepi32_ps(m), _mm256_set1_ps(1000.0f));
       value = _mm256_xor_ps(value, _mm256_castsi256_ps(sign));
       if (large != 0) {  // the values before it, and the fields before its own

@@ -77,8 +77,8 @@ Outcome read_year_record(std::string_view line, const KeptPoints& fields, FieldK
     // a time: all the rest, or kFieldsAlone before groups are tried again.
     int until = n;
     if (groups != nullptr) {
-      const int done =
-          groups(line.data() + pos, pos < line.size() ? line.size() - pos : 0, n - k, keep + k, out);
+      const std::size_t readable = pos < line.size() ? line.size() - pos : 0;
+      const int done = groups(line.data() + pos, readable, n - k, keep + k, out);
       k += done;
       pos += static_cast<std::size_t>(kValueWidth) * static_cast<std::size_t>(done);
       if (k == n) break;
