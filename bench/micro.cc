@@ -68,11 +68,11 @@ void open_past_header(Unit& unit, const std::string& path) {
 
 // One year record of 12000 "f10.3" fields, line by line through the unit as
 // the program reads a pipe. Arguments: 1 keeps every value, 0 only those of
-// the band's points, packed as the program keeps them; the path of field
-// reading (FieldKernel), those this processor has.
+// the band's points, packed as the program keeps them; the field kernel
+// (FieldKernel), those this processor has.
 void BM_ReadYearRecord(benchmark::State& state) {
-  const auto path = static_cast<brix::input::FieldKernel>(state.range(1));
-  state.SetLabel(std::string(brix::input::field_kernel_name(path)));
+  const auto kernel = static_cast<brix::input::FieldKernel>(state.range(1));
+  state.SetLabel(std::string(brix::input::field_kernel_name(kernel)));
   TempFile file(records16().recon);
   std::vector<float> dest(kPoints);
   std::vector<std::uint8_t> keep(kPoints);
@@ -91,7 +91,7 @@ void BM_ReadYearRecord(benchmark::State& state) {
       state.ResumeTiming();
       unit.next_line(line);
     }
-    if (brix::input::read_year_record(line, fields, path, year, dest.data()) != Outcome::kDone) {
+    if (brix::input::read_year_record(line, fields, kernel, year, dest.data()) != Outcome::kDone) {
       state.SkipWithError("year record not read");
       break;
     }
@@ -102,11 +102,11 @@ void BM_ReadYearRecord(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * record_bytes);
   state.SetItemsProcessed(state.iterations() * kPoints);
 }
-// Every available path, with both sets of kept values.
+// Every available kernel, with both sets of kept values.
 void year_record_args(benchmark::internal::Benchmark* b) {
   for (int all : {1, 0})
-    for (brix::input::FieldKernel path : brix::input::available_field_kernels())
-      b->Args({all, static_cast<int>(path)});
+    for (brix::input::FieldKernel kernel : brix::input::available_field_kernels())
+      b->Args({all, static_cast<int>(kernel)});
 }
 BENCHMARK(BM_ReadYearRecord)->Apply(year_record_args)->Unit(benchmark::kMicrosecond);
 

@@ -1,7 +1,7 @@
 // The input files through the readers the program uses. Year records read
 // line by line through the unit and in blocks on 1 to 3 threads, with the
 // block edges at every byte of the file, must all keep the same band values,
-// bit for bit, on every path of field reading this processor has.
+// bit for bit, with every field kernel this processor has.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -32,14 +32,14 @@ struct Records {
 };
 
 Records read_files(const std::string& xy, const std::string& recon, ReadMode mode,
-                   FieldKernel path = widest_field_kernel()) {
+                   FieldKernel kernel = widest_field_kernel()) {
   int null = ::open("/dev/null", O_WRONLY);
   records::Unit console("*", -1, null, true);
   records::Unit& file = records::Unit::file();
   if (!file.open_old(xy)) std::abort();
   read_coordinates(file, console, 1, data);
   if (!file.open_old(recon)) std::abort();
-  mode.path = path;
+  mode.path = kernel;
   read_reconstruction(file, console, data, mode);
   ::close(null);
   Records r{data.n_years, data.first_year, data.last_year, {}};
@@ -70,13 +70,13 @@ TEST(ReconstructionTest, EveryWayAndEveryBlockEdgeKeepTheSameBandValues) {
                   0.f, 28.f, 30.f, 31.f, 28.5f, 0.f, 7.f, 12.5f, 29.f, 31.f, 0.f, 0.f, 0.f, 28.5f,
                   0.f, 0.f, 28.f, 30.f, 31.f, 1.f, 3.f, 4.f})
     expected.bits.push_back(std::bit_cast<std::uint32_t>(v));
-  for (FieldKernel path : available_field_kernels()) {
-    const std::string_view name = field_kernel_name(path);
-    EXPECT_EQ(read_files(xy.path(), file.path(), ReadMode{0}, path), expected)
+  for (FieldKernel kernel : available_field_kernels()) {
+    const std::string_view name = field_kernel_name(kernel);
+    EXPECT_EQ(read_files(xy.path(), file.path(), ReadMode{0}, kernel), expected)
         << "line by line, " << name;
     for (int threads = 1; threads <= 3; ++threads)
       for (std::size_t block = 1; block <= recon.size(); ++block)
-        ASSERT_EQ(read_files(xy.path(), file.path(), ReadMode{threads, block}, path), expected)
+        ASSERT_EQ(read_files(xy.path(), file.path(), ReadMode{threads, block}, kernel), expected)
             << threads << " threads, blocks of " << block << ", " << name;
   }
 }
@@ -134,9 +134,9 @@ TEST(ReconstructionTest, MessyGeneratedFilesReadExactly) {
   for (const ReadMode mode : {ReadMode{0}, ReadMode{1}, ReadMode{2, 1000}, ReadMode{3, 20000}})
     EXPECT_EQ(read_files(xy.path(), recon.path(), mode), expected)
         << mode.threads << " " << mode.block_bytes;
-  for (FieldKernel path : available_field_kernels())
-    EXPECT_EQ(read_files(xy.path(), recon.path(), ReadMode{2, 7000}, path), expected)
-        << field_kernel_name(path);
+  for (FieldKernel kernel : available_field_kernels())
+    EXPECT_EQ(read_files(xy.path(), recon.path(), ReadMode{2, 7000}, kernel), expected)
+        << field_kernel_name(kernel);
   for (std::size_t p = 0; p < std::size_t(set.points); ++p) {  // the coordinates, exactly
     ASSERT_EQ(data.grid_lat[p], static_cast<float>(set.grid.lat[p] / 100.0)) << p;
     ASSERT_EQ(data.grid_lon[p], static_cast<float>(set.grid.lon[p] / 100.0)) << p;
@@ -177,13 +177,15 @@ TEST(ReconstructionTest, ThreadsFromTheEnvironment) {
   ::unsetenv("BRIX_THREADS");
 }
 
-// Paths by name and from BRIX_FIELDS: only those the processor has are
-// taken, the widest when it is not set; any other name is refused with why.
+// The year records' format and line length, made from the layout's
+// constants and the capacity, as the files' description gives them.
 TEST(YearFormatTest, BuiltFromTheLayoutAsTheFileRulesGiveIt) {
   EXPECT_EQ(year_format().text(), "(i5,12000f10.3)");
   EXPECT_EQ(year_line_length(12000), 120005u);
 }
 
+// Kernels by name and from BRIX_FIELDS: only those the processor has are
+// taken, the widest when it is not set; any other name is refused with why.
 TEST(FieldKernelTest, ChosenByNameOnlyWhereTheProcessorHasIt) {
   const std::string lacks =
       ": this processor lacks the instructions of that path; it can take general, scalar" +
@@ -191,7 +193,7 @@ TEST(FieldKernelTest, ChosenByNameOnlyWhereTheProcessorHasIt) {
       (field_kernel_available(FieldKernel::kAvx2) ? ", avx2" : "");
   for (const char* value : {static_cast<const char*>(nullptr), "general", "scalar", "sse", "avx2",
                             "avx512", "avx", "AVX2", "", "scalar "}) {
-    FieldKernel named = widest_field_kernel(), path = FieldKernel::kGeneral;
+    FieldKernel named = widest_field_kernel(), kernel = FieldKernel::kGeneral;
     const bool known = value == nullptr || field_kernel_named(value, named);
     if (known && value) {
       EXPECT_EQ(field_kernel_name(named), value);
@@ -199,14 +201,14 @@ TEST(FieldKernelTest, ChosenByNameOnlyWhereTheProcessorHasIt) {
     const bool taken = known && field_kernel_available(named);
     value ? ::setenv("BRIX_FIELDS", value, 1) : ::unsetenv("BRIX_FIELDS");
     std::string message;
-    EXPECT_EQ(field_kernel_from_environment(path, message), taken) << value;
+    EXPECT_EQ(field_kernel_from_environment(kernel, message), taken) << value;
     const std::string named_as = "BRIX_FIELDS=" + std::string(value ? value : "");
     EXPECT_EQ(message, taken   ? ""
                        : known ? named_as + lacks
                                : named_as + ": no such way of reading fields (general, scalar, "
                                             "sse, avx2 or avx512)");
     if (taken) {
-      EXPECT_EQ(path, named) << value;
+      EXPECT_EQ(kernel, named) << value;
     }
   }
   ::unsetenv("BRIX_FIELDS");

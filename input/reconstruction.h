@@ -13,13 +13,13 @@ namespace brix::input {
 // How the year records are read. A regular file is read in blocks of
 // block_bytes on `threads` threads; with threads 0, and for any input that is
 // not a regular file (a pipe, a FIFO, a terminal), line after line through
-// the unit. Both give the same records, on every path of field reading.
+// the unit. Both give the same records, with every field kernel.
 struct ReadMode {
   int threads = 0;
   std::size_t block_bytes = std::size_t{1} << 20;
-  FieldKernel path = widest_field_kernel();
+  FieldKernel path = widest_field_kernel();  // the field kernel (BRIX_FIELDS)
 
-  // Reading on worker_threads() threads, on the widest path.
+  // Reading on worker_threads() threads, with the widest kernel.
   static ReadMode from_environment();
 };
 

@@ -24,10 +24,10 @@ constexpr std::size_t kMinRead = std::size_t{64} << 10;  // bytes read at least 
 constexpr std::uint64_t kToEnd = std::numeric_limits<std::uint64_t>::max();
 }  // namespace
 
-YearLines::YearLines(int fd, const KeptPoints& fields, FieldKernel path, std::size_t block_bytes)
+YearLines::YearLines(int fd, const KeptPoints& fields, FieldKernel kernel, std::size_t block_bytes)
     : fd_(fd),
       fields_(fields),
-      path_(path),
+      kernel_(kernel),
       line_bytes_(year_line_length(fields.n_points)),
       raw_(new char[block_bytes + kMinRead]),
       size_(block_bytes + kMinRead) {}
@@ -97,8 +97,8 @@ Converted YearLines::convert(std::uint64_t from, std::uint64_t to, bool seek, fl
     // again the general way.
     const std::size_t usual_end = s + line_bytes_;
     bool plain = false;
-    if (path_ != FieldKernel::kGeneral && usual_end < held_ && raw_[usual_end] == '\n')
-      outcome = read_year_record({raw_.get() + s, line_bytes_}, fields_, path_, year, row, &plain);
+    if (kernel_ != FieldKernel::kGeneral && usual_end < held_ && raw_[usual_end] == '\n')
+      outcome = read_year_record({raw_.get() + s, line_bytes_}, fields_, kernel_, year, row, &plain);
     if (plain) {
       s = usual_end + 1;
     } else {
@@ -117,7 +117,7 @@ Converted YearLines::convert(std::uint64_t from, std::uint64_t to, bool seek, fl
       const std::size_t end = lf != nullptr ? static_cast<std::size_t>(lf - raw_.get()) : held_;
       if (lf == nullptr && s == held_) break;  // nothing left before the end of the file
       std::string_view line = records::clean_line(raw_.get() + s, end - s, clean_);
-      outcome = read_year_record(line, fields_, path_, year, row);
+      outcome = read_year_record(line, fields_, kernel_, year, row);
       s = lf != nullptr ? end + 1 : end;
     }
     if (outcome == Outcome::kDone) {
@@ -132,7 +132,7 @@ Converted YearLines::convert(std::uint64_t from, std::uint64_t to, bool seek, fl
 }
 
 BlocksEnd read_year_blocks(int fd, std::uint64_t start, const KeptPoints& fields,
-                           FieldKernel path, int threads, std::size_t block_bytes,
+                           FieldKernel kernel, int threads, std::size_t block_bytes,
                            RecordSink& sink, int& error) {
   struct stat st;
   if (::fstat(fd, &st) != 0) {
@@ -166,7 +166,7 @@ BlocksEnd read_year_blocks(int fd, std::uint64_t start, const KeptPoints& fields
       slot.rows.reset(new float[static_cast<std::size_t>(room) * fields.n_kept]);
   std::vector<YearLines> lines;
   lines.reserve(static_cast<std::size_t>(threads));
-  for (int t = 0; t < threads; ++t) lines.emplace_back(fd, fields, path, block_bytes);
+  for (int t = 0; t < threads; ++t) lines.emplace_back(fd, fields, kernel, block_bytes);
 
   std::mutex mutex;
   std::condition_variable changed;

@@ -20,11 +20,11 @@ struct Converted {
 };
 
 // One thread's conversion of year lines read from a file at given offsets,
-// each line by read_year_record on the path. Its buffers grow only for a
+// each line by read_year_record with the kernel. Its buffers grow only for a
 // longer line than any before.
 class YearLines {
  public:
-  YearLines(int fd, const KeptPoints& fields, FieldKernel path, std::size_t block_bytes);
+  YearLines(int fd, const KeptPoints& fields, FieldKernel kernel, std::size_t block_bytes);
 
   // Converts the lines that start in [from, to). With seek the first of them
   // is the one after the first LF at from - 1 or later, else one starts at
@@ -43,7 +43,7 @@ class YearLines {
 
   int fd_;
   KeptPoints fields_;
-  FieldKernel path_;
+  FieldKernel kernel_;
   std::size_t line_bytes_;  // a year line's length without its LF
   // File bytes from offset base_ on, in held_ of the size_ bytes of raw_.
   // Left uninitialised: only the pages that reads reach are ever touched.
@@ -71,10 +71,10 @@ enum class BlocksEnd { kEndOfFile, kFull, kFailed };
 
 // Reads the year lines from offset start to the end of the regular file fd
 // in blocks of block_bytes, converted on `threads` threads (the calling one
-// among them) on the path, and hands them to the sink in file order on the
+// among them) with the kernel, and hands them to the sink in file order on the
 // calling thread. kFailed sets error to the errno of the failed read.
 BlocksEnd read_year_blocks(int fd, std::uint64_t start, const KeptPoints& fields,
-                           FieldKernel path, int threads, std::size_t block_bytes,
+                           FieldKernel kernel, int threads, std::size_t block_bytes,
                            RecordSink& sink, int& error);
 
 }  // namespace brix::input

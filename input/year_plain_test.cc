@@ -1,8 +1,8 @@
 // The one-field readings of the year records' layout against the general
-// reading, and the groups the group readers take. Whole records on every
-// path, their kept values packed, are compared with the general reading by
-// the year-record fuzz target, which the suite replays over its seeds on
-// every path.
+// reading, and the groups the group readers take. Whole records with every
+// kernel, their kept values packed, are compared with the general reading by
+// the year-record fuzz target, which the suite replays over its seeds with
+// every kernel.
 #include <gtest/gtest.h>
 
 #include <algorithm>

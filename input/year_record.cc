@@ -1,11 +1,10 @@
 #include "input/year_record.h"
-#include "input/capacity.h"
-
-#include <string>
 
 #include <algorithm>
 #include <cstdlib>
+#include <string>
 
+#include "input/capacity.h"
 #include "input/year_plain.h"
 #include "records/plain.h"
 
@@ -59,16 +58,16 @@ const records::Format& year_format() {
   return format;
 }
 
-Outcome read_year_record(std::string_view line, const KeptPoints& fields, FieldKernel path,
+Outcome read_year_record(std::string_view line, const KeptPoints& fields, FieldKernel kernel,
                          std::int32_t& year, float* row, bool* plain) {
   if (plain != nullptr) *plain = false;
   std::size_t pos = 0;
   if (!records::read_integer_field(line, pos, kYearWidth, year)) return Outcome::kError;
   // Whether every field so far was read in plain form.
-  bool plain_fields = path != FieldKernel::kGeneral;
+  bool plain_fields = kernel != FieldKernel::kGeneral;
   const int n = fields.n_points;
   const std::uint8_t* keep = fields.keep;
-  const PlainFields groups = plain_fields_of(path);
+  const PlainFields groups = plain_fields_of(kernel);
   float* out = row;
   float dropped;  // receives the fields that are not kept
   int k = 0;
@@ -86,9 +85,9 @@ Outcome read_year_record(std::string_view line, const KeptPoints& fields, FieldK
     }
     // Plain fields one at a time: 16 bytes readable for the vector reading,
     // the field itself for the scalar one.
-    if (path != FieldKernel::kGeneral) {
+    if (kernel != FieldKernel::kGeneral) {
 #ifdef BRIX_PLAIN_SIMD
-      if (path != FieldKernel::kScalar)
+      if (kernel != FieldKernel::kScalar)
         plain_run<parse_plain_10_3, 16>(line, pos, k, until, out, keep);
       else
 #endif
@@ -98,7 +97,7 @@ Outcome read_year_record(std::string_view line, const KeptPoints& fields, FieldK
     // Past the line's end every field is empty, and an empty field reads 0:
     // the kept values still to come are zeros (a short line, or fields of
     // points the line does not reach).
-    if (path != FieldKernel::kGeneral && pos >= line.size()) {
+    if (kernel != FieldKernel::kGeneral && pos >= line.size()) {
       std::fill(out, row + fields.n_kept, 0.0f);
       plain_fields = false;
       break;
@@ -107,7 +106,7 @@ Outcome read_year_record(std::string_view line, const KeptPoints& fields, FieldK
     // through the general reading.
     const bool stored = keep[k] != 0;
     float& value = stored ? *out : dropped;
-    if (path != FieldKernel::kGeneral && pos + kValueWidth <= line.size() &&
+    if (kernel != FieldKernel::kGeneral && pos + kValueWidth <= line.size() &&
         records::get_real_plain(line.data() + pos, kValueWidth, kValueDecimals, value)) {
       pos += kValueWidth;
     } else {
@@ -159,10 +158,10 @@ bool field_kernel_available(FieldKernel p) {
 }
 
 std::vector<FieldKernel> available_field_kernels() {
-  std::vector<FieldKernel> paths;
-  for (FieldKernel p : kFieldKernels)
-    if (field_kernel_available(p)) paths.push_back(p);
-  return paths;
+  std::vector<FieldKernel> kernels;
+  for (FieldKernel k : kFieldKernels)
+    if (field_kernel_available(k)) kernels.push_back(k);
+  return kernels;
 }
 
 FieldKernel widest_field_kernel() {
@@ -171,8 +170,8 @@ FieldKernel widest_field_kernel() {
   return FieldKernel::kScalar;
 }
 
-bool field_kernel_from_environment(FieldKernel& path, std::string& message) {
-  path = widest_field_kernel();
+bool field_kernel_from_environment(FieldKernel& kernel, std::string& message) {
+  kernel = widest_field_kernel();
   const char* name = std::getenv("BRIX_FIELDS");
   if (name == nullptr) return true;
   FieldKernel named;
@@ -182,14 +181,14 @@ bool field_kernel_from_environment(FieldKernel& path, std::string& message) {
     return false;
   }
   if (!field_kernel_available(named)) {
-    std::string paths;  // those this processor has
+    std::string kernels;  // those this processor has
     for (FieldKernel each : available_field_kernels())
-      paths += (paths.empty() ? "" : ", ") + std::string(field_kernel_name(each));
+      kernels += (kernels.empty() ? "" : ", ") + std::string(field_kernel_name(each));
     message = "BRIX_FIELDS=" + std::string(name) +
-              ": this processor lacks the instructions of that path; it can take " + paths;
+              ": this processor lacks the instructions of that path; it can take " + kernels;
     return false;
   }
-  path = named;
+  kernel = named;
   return true;
 }
 

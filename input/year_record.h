@@ -29,10 +29,11 @@ constexpr std::size_t year_line_length(int n_points) {
 // one must give the same outcome, year and bits as.
 const records::Format& year_format();
 
-// The ways the values of year records are read. Every path gives the same
-// outcome and the same bits as the general one for every field: a fast path
-// takes only the fields in plain form it can decide, and leaves any other to
-// the general reading.
+// The kernels that read the values of year records, chosen by BRIX_FIELDS
+// (under the names below). Every kernel gives the same outcome and the same
+// bits as the general one for every field: a fast kernel takes only the
+// fields in plain form it can decide, and leaves any other to the general
+// reading.
 //   general  every field the general way (strip blanks, then convert)
 //   scalar   plain "f10.3" fields with 64-bit integer arithmetic
 //   sse      plain "f10.3" fields one at a time with SSE4.2
@@ -41,22 +42,22 @@ const records::Format& year_format();
 //   avx512   kept values six fields at a time with AVX-512 (VBMI), the rest as sse
 enum class FieldKernel { kGeneral, kScalar, kSse, kAvx2, kAvx512 };
 inline constexpr FieldKernel kFieldKernels[] = {FieldKernel::kGeneral, FieldKernel::kScalar,
-                                            FieldKernel::kSse, FieldKernel::kAvx2,
-                                            FieldKernel::kAvx512};
+                                                FieldKernel::kSse, FieldKernel::kAvx2,
+                                                FieldKernel::kAvx512};
 
-std::string_view field_kernel_name(FieldKernel path);
-// The path of that name; false for a name no path has.
-bool field_kernel_named(std::string_view name, FieldKernel& path);
-// Whether this build and this processor can take the path.
-bool field_kernel_available(FieldKernel path);
-// Those paths, from the general one to the widest.
+std::string_view field_kernel_name(FieldKernel kernel);
+// The kernel of that name; false for a name no kernel has.
+bool field_kernel_named(std::string_view name, FieldKernel& kernel);
+// Whether this build and this processor can take the kernel.
+bool field_kernel_available(FieldKernel kernel);
+// Those kernels, from the general one to the widest.
 std::vector<FieldKernel> available_field_kernels();
-// The widest path available: the one a run takes unless told otherwise.
+// The widest kernel available: the one a run takes unless told otherwise.
 FieldKernel widest_field_kernel();
-// The path named by BRIX_FIELDS, or the widest when it is not set: false,
-// with the reason in message, for a name no path has or a path this
+// The kernel named by BRIX_FIELDS, or the widest when it is not set: false,
+// with the reason in message, for a name no kernel has or a kernel this
 // processor lacks.
-bool field_kernel_from_environment(FieldKernel& path, std::string& message);
+bool field_kernel_from_environment(FieldKernel& kernel, std::string& message);
 
 // The values of a year record: n_points of them, of which those with keep[k]
 // not 0 (n_kept of them) are stored.
@@ -67,7 +68,7 @@ struct KeptPoints {
 };
 
 // Reads one year record from a line as the unit gives it (CRs removed, tabs
-// expanded) on the path: the year, and the kept values one after another
+// expanded) with the kernel: the year, and the kept values one after another
 // from row, exactly as records::read_line takes the line with year_format().
 // kDone or kError; after an error the row holds the kept values before the
 // failing field, and the places of later ones may have been written. Nothing
@@ -78,7 +79,7 @@ struct KeptPoints {
 // would cut from the same bytes. (kDone alone tells less: a field of "NaN"
 // or "Inf" reads whatever follows.)
 records::Outcome read_year_record(std::string_view line, const KeptPoints& fields,
-                                  FieldKernel path, std::int32_t& year, float* row,
+                                  FieldKernel kernel, std::int32_t& year, float* row,
                                   bool* plain = nullptr);
 
 }  // namespace brix::input

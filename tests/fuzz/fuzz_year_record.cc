@@ -1,8 +1,8 @@
 // Fuzzes the reading of year records of n values: the general formatted read
 // ("(i5,12000f10.3)" through a unit over a file, every value at a stride)
 // against the year-record reader on the same lines in memory and the block
-// reading of the file, on one path (by the file's length; the suite's replay
-// of the seeds takes every path).
+// reading of the file, with one field kernel (by the file's length; the
+// suite's replay of the seeds takes every kernel).
 //
 // Input: two bytes give n (little-endian, modulo 12001); one byte the stride
 // (1 to 3, bits 0-1), a header line read first with "(a)" (bit 2), the block
@@ -35,8 +35,8 @@
 #include "tests/fuzz/fuzz_file.h"
 
 // The checks of this file are left out of the coverage the fuzzer follows:
-// their comparisons, run over every value on every path, would otherwise take
-// most of its time, and the fuzzer learns nothing from them.
+// their comparisons, run over every value with every kernel, would otherwise
+// take most of its time, and the fuzzer learns nothing from them.
 #ifdef __clang__
 #define UNTRACED __attribute__((no_sanitize("coverage")))
 #else
@@ -59,9 +59,10 @@ constexpr std::uint32_t kUntouched = 0x7FA5A5A5u;
 constexpr std::size_t kGuard = 64;
 constexpr int kMaxRecords = 2501;  // the program reports at the 2501st record
 
-[[noreturn]] UNTRACED void fail(const char* what, long a = 0, long b = 0, FieldKernel path = FieldKernel::kGeneral) {
-  std::fprintf(stderr, "fuzz_year_record: %s (%ld, %ld) on the %s path\n", what, a, b,
-               std::string(brix::input::field_kernel_name(path)).c_str());
+[[noreturn]] UNTRACED void fail(const char* what, long a = 0, long b = 0,
+                                FieldKernel kernel = FieldKernel::kGeneral) {
+  std::fprintf(stderr, "fuzz_year_record: %s (%ld, %ld) with the %s kernel\n", what, a, b,
+               std::string(brix::input::field_kernel_name(kernel)).c_str());
   std::abort();
 }
 
@@ -134,11 +135,11 @@ extern "C" UNTRACED int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::si
 
   static const Format kHeader("(a)");
   const Format& layout = brix::input::year_format();
-  static const std::vector<FieldKernel> paths = brix::input::available_field_kernels();
+  static const std::vector<FieldKernel> kernels = brix::input::available_field_kernels();
 #ifdef BRIX_FUZZ_REPLAY
-  const std::vector<FieldKernel>& chosen = paths;
+  const std::vector<FieldKernel>& chosen = kernels;
 #else
-  const std::vector<FieldKernel> chosen{paths[length % paths.size()]};
+  const std::vector<FieldKernel> chosen{kernels[length % kernels.size()]};
 #endif
   const std::size_t span = n > 0 ? static_cast<std::size_t>(n - 1) * stride + 1 : 0;
   Area general_area(span), kept_area(static_cast<std::size_t>(n_kept));
@@ -182,27 +183,27 @@ extern "C" UNTRACED int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::si
     for (int k = 0; k < written; ++k)
       if (keep[std::size_t(k)]) expected_kept.push_back(general_values[std::size_t(k) * stride]);
 
-    // The same line from memory on the input's path (on every path where the
-    // seeds are replayed).
+    // The same line from memory with the input's kernel (with every kernel
+    // where the seeds are replayed).
     const std::string_view raw = lines[line++];
     const std::string_view cleaned = brix::records::clean_line(raw.data(), raw.size(), clean);
     const brix::input::KeptPoints fields{n, keep.data(), n_kept};
-    for (const FieldKernel path : chosen) {
+    for (const FieldKernel kernel : chosen) {
       // On an error the places of kept values after the failing field may
       // have been written.
       std::int32_t year = 0;
       const Outcome o =
-          brix::input::read_year_record(cleaned, fields, path, year, kept_area.values());
+          brix::input::read_year_record(cleaned, fields, kernel, year, kept_area.values());
       if (o != general_o)
-        fail("outcomes differ from the general reading", long(o), long(general_o), path);
+        fail("outcomes differ from the general reading", long(o), long(general_o), kernel);
       if (year != general_year)
-        fail("years differ from the general reading", year, general_year, path);
+        fail("years differ from the general reading", year, general_year, kernel);
       const std::size_t stored = expected_kept.size();
       if (stored > 0 && std::memcmp(kept_area.values(), expected_kept.data(), stored * 4) != 0)
-        fail("kept values differ from the general reading", long(stored), 0, path);
+        fail("kept values differ from the general reading", long(stored), 0, kernel);
       for (std::size_t i = 0; i < kept_area.all.size(); ++i)
         if ((i < kGuard || i >= kGuard + std::size_t(n_kept)) && !untouched(kept_area.all[i]))
-          fail("written past the places of the kept values", long(i), 0, path);
+          fail("written past the places of the kept values", long(i), 0, kernel);
       kept_area.reset();
     }
     if (general_o == Outcome::kDone) {
@@ -219,7 +220,7 @@ extern "C" UNTRACED int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::si
 
   // The same file in blocks, after the same header reading; the block
   // reading knows the year layout alone.
-  for (const FieldKernel path : chosen) {
+  for (const FieldKernel kernel : chosen) {
     Unit& again = file.open({text, length});
     if (header) {
       TextField<80> field;
@@ -231,16 +232,16 @@ extern "C" UNTRACED int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::si
     Collect collected(n_kept);
     int error = 0;
     const brix::input::KeptPoints fields{n, keep.data(), n_kept};
-    if (brix::input::read_year_blocks(fd, offset, fields, path, threads, block, collected,
+    if (brix::input::read_year_blocks(fd, offset, fields, kernel, threads, block, collected,
                                       error) ==
         brix::input::BlocksEnd::kFailed)
       fail("block reading failed", error);
     if (collected.records != records)
-      fail("block reading: records", long(collected.records), records, path);
+      fail("block reading: records", long(collected.records), records, kernel);
     if (records > 0 && collected.first_year != first_year)
-      fail("block reading: first year", collected.first_year, first_year, path);
+      fail("block reading: first year", collected.first_year, first_year, kernel);
     if (!kept.empty() && std::memcmp(kept.data(), collected.values.data(), kept.size() * 4) != 0)
-      fail("block reading: values differ", 0, 0, path);
+      fail("block reading: values differ", 0, 0, kernel);
     file.close();
   }
 
