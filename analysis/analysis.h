@@ -18,9 +18,9 @@
 
 namespace brix::analysis {
 
+using numeric::SplineOutcome;
 using stats::SmoothedRow;
 using stats::YearRow;
-using numeric::SplineOutcome;
 
 struct Settings {
   float convection_threshold = 28.5f;  // a point is warm above it

@@ -85,10 +85,11 @@ TEST(Analysis, TablesAreBrixElisToTheByte) {
     e2e::Result run =
         box.run(std::string("xy.txt\n1\n") + (c.dateline ? "y" : "n") + "\nrecon.txt\n27.9\n7\n");
     ASSERT_EQ(run.status, 0) << run.err;
-    Result mine = analyse(g.lat, g.lon, g.values, g.first_year, c.dateline,
-                          {.convection_threshold = 27.9f, .spline_period = 7, .threads = c.threads});
-    EXPECT_EQ(tables(mine), *box.read("Brix_ELI_5N-5S.txt") + "|" +
-                                *box.read("Brix_ELI_5N-5S_Spline.txt"))
+    Result mine =
+        analyse(g.lat, g.lon, g.values, g.first_year, c.dateline,
+                {.convection_threshold = 27.9f, .spline_period = 7, .threads = c.threads});
+    EXPECT_EQ(tables(mine),
+              *box.read("Brix_ELI_5N-5S.txt") + "|" + *box.read("Brix_ELI_5N-5S_Spline.txt"))
         << c.points << " points, " << c.years << " years";
     EXPECT_EQ(mine.spline_outcomes[0],
               c.years < 4 ? SplineOutcome::kTooFew : SplineOutcome::kSmoothed);
@@ -104,7 +105,8 @@ TEST(Analysis, TwoAtOnceOnTwoThreadsAsOneAfterTheOther) {
   const std::string alone_b = tables(analyse(gb.lat, gb.lon, gb.values, 1900, false, s));
   for (int round = 0; round < 3; ++round) {
     std::string at_once_a, at_once_b;
-    std::thread other([&] { at_once_a = tables(analyse(ga.lat, ga.lon, ga.values, 1900, true, s)); });
+    std::thread other(
+        [&] { at_once_a = tables(analyse(ga.lat, ga.lon, ga.values, 1900, true, s)); });
     at_once_b = tables(analyse(gb.lat, gb.lon, gb.values, 1900, false, s));
     other.join();
     EXPECT_EQ(at_once_a, alone_a);
@@ -115,11 +117,11 @@ TEST(Analysis, TwoAtOnceOnTwoThreadsAsOneAfterTheOther) {
 TEST(Analysis, InputThatMakesNoAnalysisIsRefused) {
   const std::vector<float> lat{0, 1, 20}, lon{10, -170, 30}, values(6, 29.0f), two(2);
   const Settings s;
-  EXPECT_THROW(analyse(lat, two, values, 1, false, s), BadInput);  // lengths differ
+  EXPECT_THROW(analyse(lat, two, values, 1, false, s), BadInput);                 // lengths differ
   EXPECT_THROW(analyse(lat, lon, std::vector<float>(7), 1, false, s), BadInput);  // not whole years
-  EXPECT_THROW(analyse({}, {}, {}, 1, false, s), BadInput);               // no point
+  EXPECT_THROW(analyse({}, {}, {}, 1, false, s), BadInput);                       // no point
   const std::vector<float> north{10, 20, 30};
-  EXPECT_THROW(analyse(north, lon, values, 1, false, s), BadInput);       // none in the band
+  EXPECT_THROW(analyse(north, lon, values, 1, false, s), BadInput);  // none in the band
   EXPECT_THROW(analyse_band(std::vector<float>(4), values, 2, 1, s), BadInput);
   EXPECT_EQ(analyse_band({}, {}, 5, 1, s).yearly.size(), 5u);  // rows of NaN, as brix_eli's
   // Two band points, both warm: the dateline shift counts -170 as 190.
@@ -129,7 +131,8 @@ TEST(Analysis, InputThatMakesNoAnalysisIsRefused) {
   EXPECT_EQ(r.yearly[0].lon_mean, 100.0f);
   EXPECT_EQ(analyse(lat, lon, values, 2000, false, s).yearly[0].lon_mean, -80.0f);
   EXPECT_EQ(r.spline_outcomes[4], SplineOutcome::kTooFew);
-  EXPECT_EQ(std::bit_cast<std::uint32_t>(r.smoothed[0].tmp_sd_smooth), std::bit_cast<std::uint32_t>(-9998.0f));
+  EXPECT_EQ(std::bit_cast<std::uint32_t>(r.smoothed[0].tmp_sd_smooth),
+            std::bit_cast<std::uint32_t>(-9998.0f));
 }
 
 }  // namespace

@@ -9,15 +9,17 @@ namespace brix::analysis {
 namespace {
 
 template <typename Row, std::size_t N>
-void write_rows(records::Unit& unit, const records::Format& format,
-                const Column<Row> (&columns)[N], std::span<const Row> rows) {
+void write_rows(records::Unit& unit, const records::Format& format, const Column<Row> (&columns)[N],
+                std::span<const Row> rows) {
   std::vector<records::Value> values;
   values.reserve(N);
   for (const Row& row : rows) {
     values.clear();
     for (const Column<Row>& c : columns) {
-      if (c.value == nullptr) values.emplace_back(row.year);
-      else values.emplace_back(row.*c.value);
+      if (c.value == nullptr)
+        values.emplace_back(row.year);
+      else
+        values.emplace_back(row.*c.value);
     }
     records::write(unit, format, values);
   }

@@ -19,7 +19,7 @@ template <typename Row>
 struct Column {
   std::string_view heading;  // right-justified over the field
   int width;
-  int decimals;     // Fw.d; the year is Iw
+  int decimals;       // Fw.d; the year is Iw
   float Row::*value;  // nullptr for the year
 };
 
@@ -119,8 +119,10 @@ constexpr Text quoted(std::string_view format) {
   Text t;
   bool inside = false;
   for (char c : format) {
-    if (c == '\'') inside = !inside;
-    else if (inside) t.chars[t.size++] = c;
+    if (c == '\'')
+      inside = !inside;
+    else if (inside)
+      t.chars[t.size++] = c;
   }
   return t;
 }

@@ -158,16 +158,9 @@ void run(const input::ReadMode& mode) {
 
   // 11. Yearly statistics and the yearly table.
   analysis::write_yearly_heading(unit10);
-  {
-    std::vector<float> band_lon(static_cast<std::size_t>(data->n_band));
-    for (std::size_t k = 0; k < band_lon.size(); ++k)
-      band_lon[k] = data->grid_lon[data->band_points[k] - 1];
-    const std::span<const float> values(
-        data->band_sst.get(), static_cast<std::size_t>(data->n_years) * band_lon.size());
-    result.yearly = analysis::yearly(
-        band_lon, values, data->n_years, data->first_year,
-        {.convection_threshold = answers.convection_threshold, .threads = mode.threads});
-  }
+  result.yearly = analysis::yearly(
+      data->band_longitudes(), data->band_values(), data->n_years, data->first_year,
+      {.convection_threshold = answers.convection_threshold, .threads = mode.threads});
   analysis::write_yearly_rows(unit10, result.yearly);
   unit10.close();
 

@@ -165,11 +165,8 @@ BENCHMARK(BM_ReadStage)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->
 // Argument: the threads.
 void BM_YearlyStage(benchmark::State& state) {
   if (run_data->n_years == 0) read_stage(stage_files(), 1);
-  std::vector<float> band_lon(static_cast<std::size_t>(run_data->n_band));
-  for (std::size_t k = 0; k < band_lon.size(); ++k)
-    band_lon[k] = run_data->grid_lon[run_data->band_points[k] - 1];
-  const std::span<const float> values(
-      run_data->band_sst.get(), static_cast<std::size_t>(run_data->n_years) * band_lon.size());
+  const std::vector<float> band_lon = run_data->band_longitudes();
+  const std::span<const float> values = run_data->band_values();
   Unit table("10", -1, -1, false);
   for (auto _ : state) {
     table.open_unknown("/dev/null");

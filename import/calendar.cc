@@ -253,7 +253,8 @@ std::optional<YearMonth> first_span_month(const TimeUnits& units, double lo, dou
   long long end = units.origin_day + static_cast<long long>(hi_days);
   Date first = date_of(units.calendar, start), last = date_of(units.calendar, end);
   long long end_first = day_number(units.calendar, first.year, last.month, last.day);
-  if (end_first <= start) end_first = day_number(units.calendar, first.year + 1, last.month, last.day);
+  if (end_first <= start)
+    end_first = day_number(units.calendar, first.year + 1, last.month, last.day);
   if (end_first > end) end_first = end;  // a span shorter than a year
   Date middle = date_of(units.calendar, start + (end_first - start) / 2);
   return YearMonth{middle.year, middle.month};

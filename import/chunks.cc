@@ -5,8 +5,8 @@
 #include <time.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <bit>
+#include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <mutex>
@@ -18,12 +18,6 @@ namespace {
 
 constexpr int kShuffle = H5Z_FILTER_SHUFFLE, kDeflate = H5Z_FILTER_DEFLATE,
               kFletcher32 = H5Z_FILTER_FLETCHER32;
-
-double thread_seconds() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
 
 // The checksum of HDF5's fletcher32 filter: sums of the data as big-endian
 // 16-bit words (an odd last byte as the high half of one), folded to 16 bits
@@ -55,6 +49,12 @@ std::uint32_t fletcher32(const std::uint8_t* data, std::size_t size) {
 enum class Kind { kSigned, kUnsigned, kReal };
 
 }  // namespace
+
+double thread_seconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
 
 struct ChunkReader::Layout {
   // A chunk as stored, kept from one read to the next with its room.
@@ -169,8 +169,10 @@ std::unique_ptr<ChunkReader> ChunkReader::open(const std::string& path, const st
     fits = l.size == 1 || l.size == 2 || l.size == 4 || l.size == 8;
   } else if (type_class == H5T_FLOAT) {
     l.kind = Kind::kReal;
-    fits = (l.size == 4 && (H5Tequal(type, H5T_IEEE_F32LE) > 0 || H5Tequal(type, H5T_IEEE_F32BE) > 0)) ||
-           (l.size == 8 && (H5Tequal(type, H5T_IEEE_F64LE) > 0 || H5Tequal(type, H5T_IEEE_F64BE) > 0));
+    fits =
+        (l.size == 4 &&
+         (H5Tequal(type, H5T_IEEE_F32LE) > 0 || H5Tequal(type, H5T_IEEE_F32BE) > 0)) ||
+        (l.size == 8 && (H5Tequal(type, H5T_IEEE_F64LE) > 0 || H5Tequal(type, H5T_IEEE_F64BE) > 0));
   } else {
     fits = false;
   }
@@ -272,7 +274,8 @@ bool ChunkReader::read(const std::vector<std::size_t>& start, const std::vector<
         data = plain.data();
       }
     }
-    if (size != expected) throw ChunkError("its chunk holds the wrong number of bytes", s.offset[0]);
+    if (size != expected)
+      throw ChunkError("its chunk holds the wrong number of bytes", s.offset[0]);
     // The part of the block in this chunk, in chunk coordinates.
     std::vector<std::size_t> lo(rank), hi(rank), pos(rank);
     for (std::size_t d = 0; d < rank; ++d) {

@@ -22,6 +22,9 @@ struct ChunkError : std::runtime_error {
   std::size_t first;
 };
 
+// Processor time of the calling thread, in seconds.
+double thread_seconds();
+
 // Processor time of the decoding, summed over its threads, and of reading
 // the chunks as stored, in seconds.
 struct ChunkTimes {

@@ -17,6 +17,19 @@ std::string lower(std::string s) {
   return s;
 }
 
+// What to make of a failure to read a file that looks like netCDF: unless
+// memory ran out, the file may be damaged.
+std::string damaged(int status) {
+  return status == NC_ENOMEM ? ""
+                             : "; the file may be damaged or incomplete (a download cut short?)";
+}
+
+// A file shorter than its header says it is.
+Failure cut_short(const std::string& path, std::uint64_t length, const std::string& needs) {
+  return Failure(path + " is cut short, perhaps an incomplete download: the file ends at byte " +
+                 std::to_string(length) + "; its header needs " + needs);
+}
+
 bool one_of(const std::string& s, std::initializer_list<std::string_view> names) {
   return std::find(names.begin(), names.end(), s) != names.end();
 }
@@ -162,23 +175,16 @@ void Variable::open() const {
     const_cast<Variable*>(this)->extent_ = read_extent(path_);
     checked_ = true;
     if (extent_ && extent_->needed > extent_->length)
-      throw Failure(path_ + " is cut short, perhaps an incomplete download: the file ends at byte " +
-                    std::to_string(extent_->length) + "; its header needs " +
-                    (extent_->header_cut ? "at least " : "") + std::to_string(extent_->needed) +
-                    " bytes");
+      throw cut_short(
+          path_, extent_->length,
+          (extent_->header_cut ? "at least " : "") + std::to_string(extent_->needed) + " bytes");
   }
   int status = nc_open(path_.c_str(), NC_NOWRITE, &ncid_);
   if (status != NC_NOERR) {
     ncid_ = -1;
     throw Failure("cannot read " + path_ + " as a netCDF file: " + nc_strerror(status) +
-                  (extent_ ? damaged(status) : ""));
+                  (extent_ ? damaged(status) : std::string()));
   }
-}
-
-// What to make of a failure to read a file that looks like netCDF.
-std::string Variable::damaged(int status) const {
-  return status == NC_ENOMEM ? ""
-                             : "; the file may be damaged or incomplete (a download cut short?)";
 }
 
 void Variable::need(int var, std::optional<std::size_t> last) const {
@@ -189,9 +195,7 @@ void Variable::need(int var, std::optional<std::size_t> last) const {
   if (it->second.record && extent_->records == 0) return;
   std::uint64_t needed = bytes_needed(*extent_, name, last ? *last : extent_->records - 1);
   if (needed > extent_->length)
-    throw Failure(path_ + " is cut short, perhaps an incomplete download: the file ends at byte " +
-                  std::to_string(extent_->length) + "; its header needs " + std::to_string(needed) +
-                  " bytes (for " + name + ")");
+    throw cut_short(path_, extent_->length, std::to_string(needed) + " bytes (for " + name + ")");
 }
 
 ChunkTimes Variable::chunk_times() const {
@@ -393,7 +397,7 @@ std::vector<double> coordinate_values(int nc, int var, std::size_t size, double 
   int status = nc_get_var_double(nc, var, v.data());
   if (status != NC_NOERR)
     throw Failure("cannot read the coordinate " + var_name(nc, var) + ": " + nc_strerror(status) +
-                  "; the file may be damaged or incomplete (a download cut short?)");
+                  damaged(status));
   std::vector<double> fill = number_att(nc, var, "_FillValue");
   for (double m : number_att(nc, var, "missing_value")) fill.push_back(m);
   double scale = radians(text_att(nc, var, "units")) ? 180 / std::acos(-1.0) : 1;
@@ -626,7 +630,7 @@ void Variable::read_packing(const std::string& units) {
 }
 
 void Variable::read(std::size_t t0, std::size_t nt, std::size_t i0, std::size_t ni, std::size_t j0,
-                 std::size_t nj, std::vector<double>& out) const {
+                    std::size_t nj, std::vector<double>& out) const {
   std::size_t n = shape_.size();
   std::vector<std::size_t> start(n, 0), count(n, 1);
   auto set = [&](int pos, std::size_t s, std::size_t c) {
@@ -662,17 +666,16 @@ void Variable::read(std::size_t t0, std::size_t nt, std::size_t i0, std::size_t 
       char month[16] = "";
       if (ym) std::snprintf(month, sizeof month, " (%04d-%02d)", ym->year, ym->month);
       throw Failure("cannot read " + name_ + " from " + path_ + " at time step " +
-                    std::to_string(step + 1) + month + ": " + e.what() +
-                    "; the file may be damaged or incomplete (a download cut short?)");
+                    std::to_string(step + 1) + month + ": " + e.what() + damaged(NC_EHDFERR));
     }
   }
-  int status = read_directly ? NC_NOERR
-                             : nc_get_vara_double(ncid_, varid_, start.data(), count.data(),
-                                                  raw_.data());
+  int status = read_directly
+                   ? NC_NOERR
+                   : nc_get_vara_double(ncid_, varid_, start.data(), count.data(), raw_.data());
   if (status != NC_NOERR)
     throw Failure("cannot read " + name_ + " from " + path_ + " (time steps " +
-                  std::to_string(t0 + 1) + " to " + std::to_string(t0 + nt) + "): " +
-                  nc_strerror(status) + damaged(status));
+                  std::to_string(t0 + 1) + " to " + std::to_string(t0 + nt) +
+                  "): " + nc_strerror(status) + damaged(status));
   // Strides of time, latitude and longitude in the block as stored.
   std::vector<std::size_t> stride(n, 1);
   for (std::size_t k = n - 1; k > 0; --k) stride[k - 1] = stride[k] * count[k];

@@ -113,7 +113,6 @@ class Variable {
   // Throws Failure when the file is too short to hold variable `var` (up to
   // its record `last`, or all its records).
   void need(int var, std::optional<std::size_t> last = std::nullopt) const;
-  std::string damaged(int status) const;
   void find_variable(const std::string& name);
   void find_time(const std::vector<int>& dims);
   void find_bounds(int time_var, const std::vector<double>& time);

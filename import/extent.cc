@@ -63,11 +63,23 @@ class Cursor {
 // Bytes of one value of a classic netCDF type; 0 for no such type.
 std::uint64_t type_size(std::uint64_t type) {
   switch (type) {
-    case 1: case 2: case 7: return 1;   // byte, char, ubyte
-    case 3: case 8: return 2;           // short, ushort
-    case 4: case 5: case 9: return 4;   // int, float, uint
-    case 6: case 10: case 11: return 8; // double, int64, uint64
-    default: return 0;
+    case 1:
+    case 2:
+    case 7:
+      return 1;  // byte, char, ubyte
+    case 3:
+    case 8:
+      return 2;  // short, ushort
+    case 4:
+    case 5:
+    case 9:
+      return 4;  // int, float, uint
+    case 6:
+    case 10:
+    case 11:
+      return 8;  // double, int64, uint64
+    default:
+      return 0;
   }
 }
 

@@ -1,7 +1,6 @@
 #include "import/importer.h"
 
 #include <fcntl.h>
-#include <time.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,13 +32,6 @@ std::string number(T v) {
   char text[64];
   auto end = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed).ptr;
   return std::string(text, end);
-}
-
-// Processor time of the calling thread, in seconds.
-double cpu_seconds() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
 }
 
 // Six significant digits, for values in messages.
@@ -401,9 +393,9 @@ Series open_series(const Options& o, Report& r) {
         same_file |= at == s.steps.size() - 1 && twin.file == st.file;
       if (same_file)
         throw Failure(s.files[st.file]->path() + " holds two steps at " +
-                      date_text(first.time_units().calendar, st.instant) +
-                      " (steps " + std::to_string(kept.index + 1) + " and " +
-                      std::to_string(st.index + 1) + " of its time axis)");
+                      date_text(first.time_units().calendar, st.instant) + " (steps " +
+                      std::to_string(kept.index + 1) + " and " + std::to_string(st.index + 1) +
+                      " of its time axis)");
       s.twins.push_back({s.steps.size() - 1, st});
       continue;
     }
@@ -414,10 +406,10 @@ Series open_series(const Options& o, Report& r) {
   for (const auto& [at, twin] : s.twins) pairs[{s.steps[at].file, twin.file}].push_back(twin.month);
   for (const auto& [files, months] : pairs)
     r.twins.push_back(count(static_cast<long long>(months.size()), "time step") + " (" +
-                         year_month(months.front()) +
-                         (months.size() > 1 ? " to " + year_month(months.back()) : "") +
-                         ") in both " + s.files[files.first]->path() + " and " +
-                         s.files[files.second]->path() + ", taken once");
+                      year_month(months.front()) +
+                      (months.size() > 1 ? " to " + year_month(months.back()) : "") + ") in both " +
+                      s.files[files.first]->path() + " and " + s.files[files.second]->path() +
+                      ", taken once");
   for (const auto& f : s.files) {
     FileSpan span;
     span.path = f->path();
@@ -606,7 +598,8 @@ class Flags {
     if (!cell_seen_[cell]) cell_seen_[cell] = 1, ++cells_;
     if (step != last_step_) last_step_ = step, ++steps_;
     auto it = by_value_.find(v);
-    if (it == by_value_.end() && by_value_.size() < kShown) it = by_value_.emplace(v, Tally{}).first;
+    if (it == by_value_.end() && by_value_.size() < kShown)
+      it = by_value_.emplace(v, Tally{}).first;
     if (it == by_value_.end()) return;
     it->second.cells.insert(cell);
     if (step != it->second.last_step) it->second.last_step = step, ++it->second.steps;
@@ -716,16 +709,14 @@ Report run(const Options& o) {
   if (with_bounds == 0)
     r.placement = "each step in the month of its time stamp (no time bounds)";
   else
-    r.placement = std::string("each step in the month that holds the middle of its ") +
-                  (f.climatology() ? "first year's climatology bounds (" : "time bounds (") +
-                  (f.bounds_name().empty() ? series.files.front()->bounds_name()
-                                           : f.bounds_name()) +
-                  ")" +
-                  (with_bounds < series.files.size()
-                       ? "; in " + count(static_cast<long long>(series.files.size() - with_bounds),
-                                         "file") +
-                             " without bounds, of its time stamp"
-                       : "");
+    r.placement =
+        std::string("each step in the month that holds the middle of its ") +
+        (f.climatology() ? "first year's climatology bounds (" : "time bounds (") +
+        (f.bounds_name().empty() ? series.files.front()->bounds_name() : f.bounds_name()) + ")" +
+        (with_bounds < series.files.size()
+             ? "; in " + count(static_cast<long long>(series.files.size() - with_bounds), "file") +
+                   " without bounds, of its time stamp"
+             : "");
   Selection s = o.coarsen > 1 ? select_blocks(f, o, r) : select_cells(f, o, r);
   r.points = static_cast<int>(s.points.size());
 
@@ -772,23 +763,32 @@ Report run(const Options& o) {
   std::size_t per_step = ni * nj, np = s.points.size();
   std::size_t slice_steps = std::max<std::size_t>(1, kSlice / per_step);
   StepReader reader(series, i0, ni, j0, nj, slice_steps), twin_reader(series, i0, ni, j0, nj, 1);
-  // Where the used steps that follow a step one by one in its file end: a
-  // read may reach that far beyond the year (years of every month, read
-  // several at a time, give the threads that inflate chunks more to share).
-  std::vector<std::size_t> run_end(series.steps.size());
+  // How far a read that starts at a step may reach in its file: to the
+  // year's last step there, and on over the used steps that follow it one by
+  // one (years of every month, read several at a time, give the threads
+  // that inflate chunks more to share).
+  std::vector<std::size_t> reach(series.steps.size());
   {
     std::vector<std::size_t> order;
     for (const auto& year : steps) order.insert(order.end(), year.begin(), year.end());
     for (std::size_t n = order.size(); n-- > 0;) {
       const Step& a = series.steps[order[n]];
-      run_end[order[n]] = a.index;
+      reach[order[n]] = a.index;
       if (n + 1 < order.size()) {
         const Step& b = series.steps[order[n + 1]];
-        if (b.file == a.file && b.index == a.index + 1) run_end[order[n]] = run_end[order[n + 1]];
+        if (b.file == a.file && b.index == a.index + 1) reach[order[n]] = reach[order[n + 1]];
       }
     }
+    for (const auto& year : steps) {
+      std::map<std::size_t, std::size_t> last;  // file -> the year's last step in it
+      for (std::size_t k : year) {
+        std::size_t& l = last[series.steps[k].file];
+        l = std::max(l, series.steps[k].index);
+      }
+      for (std::size_t k : year) reach[k] = std::max(reach[k], last[series.steps[k].file]);
+    }
   }
-  const double loop_began = cpu_seconds();
+  const double loop_began = thread_seconds();
   double reading = 0;
   std::vector<std::int32_t> milli(steps.size() * np);
   std::vector<double> sum(np);
@@ -798,25 +798,21 @@ Report run(const Options& o) {
     std::fill(sum.begin(), sum.end(), 0.0);
     for (std::size_t k : ts) {
       const Step& st = series.steps[k];
-      std::size_t last = run_end[k];  // the year's last step in the same file, or further
-      for (std::size_t other : ts)
-        if (series.steps[other].file == st.file) last = std::max(last, series.steps[other].index);
-      double read_began = cpu_seconds();
-      double* step = reader.step(st, last);
-      reading += cpu_seconds() - read_began;
+      double read_began = thread_seconds();
+      double* step = reader.step(st, reach[k]);
+      reading += thread_seconds() - read_began;
       for (const Step& twin : twins[k]) {
         const double* copy = twin_reader.step(twin, twin.index);
         for (std::size_t c = 0; c < s.cells.size(); ++c) {
           double a = step[at[c]], b = copy[at[c]];
           if (a == b || (std::isnan(a) && std::isnan(b))) continue;
           throw Failure(series.files[st.file]->path() + " and " + series.files[twin.file]->path() +
-                        " both hold the step of " +
-                        date_text(f.time_units().calendar, st.instant) +
+                        " both hold the step of " + date_text(f.time_units().calendar, st.instant) +
                         " with different values (at latitude " +
                         number(ref->cell_lat()[s.cells[c].i * f.columns() + s.cells[c].j]) +
                         ", longitude " +
-                        number(ref->cell_lon()[s.cells[c].i * f.columns() + s.cells[c].j]) +
-                        ": " + brief(a) + " and " + brief(b) + ")");
+                        number(ref->cell_lon()[s.cells[c].i * f.columns() + s.cells[c].j]) + ": " +
+                        brief(a) + " and " + brief(b) + ")");
         }
       }
       check(step, k);
@@ -871,14 +867,14 @@ Report run(const Options& o) {
   if (r.kept > kMaxPoints) throw Failure(too_many(f, o, r));
   r.dateline = crosses_dateline(kept_lon);
 
-  r.times.averaging = cpu_seconds() - loop_began - reading;
+  r.times.averaging = thread_seconds() - loop_began - reading;
   r.times.reading = reading;
   for (const auto& file : series.files) {
     r.times.decoding += file->chunk_times().decoding;
     r.times.reading_chunks += file->chunk_times().reading;
     r.direct |= file->direct();
   }
-  const double writing_began = cpu_seconds();
+  const double writing_began = thread_seconds();
   Staged xy(o.xy), recon(o.recon);
   for (std::size_t p = 0; p < np; ++p)
     if (kept[p])
@@ -889,8 +885,8 @@ Report run(const Options& o) {
   if (r.files.size() > 1)
     source += " to " + base_name(r.files.back().path) + " (" +
               count(static_cast<long long>(r.files.size()), "file") + ")";
-  recon.write(source + title + ": " + r.variable + ", mean of " +
-              months_text(o.months) + ", latitudes " + range_text(o.lat) + ", longitudes " +
+  recon.write(source + title + ": " + r.variable + ", mean of " + months_text(o.months) +
+              ", latitudes " + range_text(o.lat) + ", longitudes " +
               (o.lon ? range_text(*o.lon) : "all") +
               (o.coarsen > 1
                    ? ", blocks of " + std::to_string(o.coarsen) + " by " + std::to_string(o.coarsen)
@@ -903,10 +899,9 @@ Report run(const Options& o) {
     row.clear();
     for (std::size_t p = 0; p < np; ++p)
       if (kept[p]) row.push_back(milli[y * np + p]);
-    recon.write(line.data(), records::put_fixed_line(line.data(), input::kYearWidth,
-                                                     r.first_year + static_cast<int>(y),
-                                                     input::kValueWidth, input::kValueDecimals,
-                                                     row));
+    recon.write(line.data(), records::put_fixed_line(
+                                 line.data(), input::kYearWidth, r.first_year + static_cast<int>(y),
+                                 input::kValueWidth, input::kValueDecimals, row));
   }
   xy.close();
   recon.close();
@@ -917,7 +912,7 @@ Report run(const Options& o) {
     if (!o.force) xy.withdraw();
     throw;
   }
-  r.times.writing = cpu_seconds() - writing_began;
+  r.times.writing = thread_seconds() - writing_began;
   return r;
 }
 
@@ -936,10 +931,10 @@ std::string describe(const Options& o, const Report& r) {
     row("files", count(static_cast<long long>(r.files.size()), "file") + ", in time order:");
     for (const FileSpan& f : r.files)
       s += "                 " + f.path + ": " +
-           (f.steps == 0 ? "no time step with a valid time"
-                         : count(static_cast<long long>(f.steps), "time step") + ", " +
-                               year_month(f.first) +
-                               (f.last == f.first ? "" : " to " + year_month(f.last))) +
+           (f.steps == 0
+                ? "no time step with a valid time"
+                : count(static_cast<long long>(f.steps), "time step") + ", " + year_month(f.first) +
+                      (f.last == f.first ? "" : " to " + year_month(f.last))) +
            (f.used ? "" : ", none used") + "\n";
   }
   for (const std::string& twin : r.twins) row("repeated", twin);

@@ -49,9 +49,9 @@ struct FileSpan {
 struct Report {
   std::string variable, units, file_units, title, calendar;
   std::vector<std::string> warnings;
-  std::vector<FileSpan> files;        // in time order
-  std::vector<std::string> twins;     // steps found in two files, taken once
-  std::string placement;              // how steps were placed in months
+  std::vector<FileSpan> files;     // in time order
+  std::vector<std::string> twins;  // steps found in two files, taken once
+  std::string placement;           // how steps were placed in months
   GridKind kind = GridKind::kRectilinear;
   std::string grid_dims;  // the horizontal dimensions' names
   std::size_t grid_rows = 0, grid_columns = 0, n_time = 0;

@@ -1,16 +1,15 @@
 // brix_import: the command around the importer library.
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <string_view>
-#include <thread>
-#include <algorithm>
 #include <vector>
 
 #include "import/importer.h"
+#include "input/reconstruction.h"
 
 namespace {
 
@@ -119,18 +118,9 @@ void files_from(std::string_view list, std::vector<std::string>& paths) {
 
 }  // namespace
 
-// BRIX_THREADS when it is a number of threads, else one a core (at most 16).
-int default_threads() {
-  int n = 0;
-  if (const char* text = std::getenv("BRIX_THREADS"); text != nullptr && to_int(text, n) && n >= 1 &&
-                                                      n <= 256)
-    return n;
-  return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 16u));
-}
-
 int main(int argc, char** argv) {
   Options o;
-  o.threads = default_threads();
+  o.threads = brix::input::worker_threads();  // BRIX_THREADS, as brix_eli takes it
   for (int i = 1; i < argc; ++i) {
     std::string_view a = argv[i];
     if (a == "-h" || a == "--help") {

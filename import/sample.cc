@@ -57,15 +57,17 @@ int main(int argc, char** argv) {
   text(vx, "units", "degrees_east");
   text(v, "standard_name", "sea_surface_temperature");
   text(v, "units", fine ? "degC" : "degree_C");
-  text(NC_GLOBAL, "title", fine ? "0.25-degree model-like sample for timing brix_import"
-                                : "ERSST-like sample for timing brix_import");
+  text(NC_GLOBAL, "title",
+       fine ? "0.25-degree model-like sample for timing brix_import"
+            : "ERSST-like sample for timing brix_import");
   float fill = -999.0f;
   check(nc_put_att_float(nc, v, "_FillValue", NC_FLOAT, 1, &fill), "_FillValue");
   check(nc_enddef(nc), "enddef");
 
   std::vector<float> lat(nlat), lon(nlon), level{0.0f};
   for (std::size_t i = 0; i < nlat; ++i)
-    lat[i] = fine ? -89.875f + 0.25f * static_cast<float>(i) : -88.0f + 2.0f * static_cast<float>(i);
+    lat[i] =
+        fine ? -89.875f + 0.25f * static_cast<float>(i) : -88.0f + 2.0f * static_cast<float>(i);
   for (std::size_t j = 0; j < nlon; ++j)
     lon[j] = fine ? 0.125f + 0.25f * static_cast<float>(j) : 2.0f * static_cast<float>(j);
   check(nc_put_var_float(nc, vy, lat.data()), "lat");

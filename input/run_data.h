@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
+#include <vector>
 
 #include "input/capacity.h"
 
@@ -57,6 +59,17 @@ struct RunData {
   }
   const float* band_row(int y) const {
     return band_sst.get() + static_cast<std::size_t>(y - 1) * static_cast<std::size_t>(n_band);
+  }
+
+  // The longitudes of the band's points, and the values of the years read,
+  // as the analysis takes them.
+  std::vector<float> band_longitudes() const {
+    std::vector<float> lon(static_cast<std::size_t>(n_band));
+    for (std::size_t k = 0; k < lon.size(); ++k) lon[k] = grid_lon[band_points[k] - 1];
+    return lon;
+  }
+  std::span<const float> band_values() const {
+    return {band_sst.get(), static_cast<std::size_t>(n_years) * static_cast<std::size_t>(n_band)};
   }
 };
 

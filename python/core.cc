@@ -89,7 +89,8 @@ py::dict analyse_band(const Floats& band_lon, const Floats& values, std::int32_t
 py::dict analyse(const Floats& lat, const Floats& lon, const Floats& values,
                  std::int32_t first_year, float threshold, std::int32_t period, bool dateline,
                  int threads) {
-  if (lat.ndim() != 1 || lon.ndim() != 1) throw py::value_error("lat and lon must be one-dimensional");
+  if (lat.ndim() != 1 || lon.ndim() != 1)
+    throw py::value_error("lat and lon must be one-dimensional");
   if (values.ndim() != 2 || values.shape(1) != lat.shape(0))
     throw py::value_error("values must be years by grid points (" + std::to_string(lat.shape(0)) +
                           " of them)");

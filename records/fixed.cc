@@ -1,8 +1,8 @@
 #include "records/fixed.h"
 
-#include "records/put.h"
-
 #include <cstring>
+
+#include "records/put.h"
 
 namespace brix::records {
 

@@ -9,9 +9,8 @@ Smoothed smoothed_rows(std::span<const YearRow> yearly, std::int32_t spline_peri
   // Each series apart, as the mean and the spline take it; one element at
   // least, where a refusal marker goes.
   const std::size_t room = std::max<std::size_t>(yearly.size(), 1);
-  float YearRow::*const series[kSmoothedSeries] = {&YearRow::npeak, &YearRow::lon_mean,
-                                                   &YearRow::lon_sd, &YearRow::tmp_mean,
-                                                   &YearRow::tmp_sd};
+  float YearRow::*const series[kSmoothedSeries] = {
+      &YearRow::npeak, &YearRow::lon_mean, &YearRow::lon_sd, &YearRow::tmp_mean, &YearRow::tmp_sd};
   std::vector<float> raw[kSmoothedSeries], smooth[kSmoothedSeries];
   for (int s = 0; s < kSmoothedSeries; ++s) {
     raw[s].resize(room);
@@ -33,10 +32,9 @@ Smoothed smoothed_rows(std::span<const YearRow> yearly, std::int32_t spline_peri
   out.rows.resize(yearly.size());
   for (std::size_t y = 0; y < yearly.size(); ++y) {
     const YearRow& r = yearly[y];
-    out.rows[y] = {r.year,          r.npeak,           smooth[0][y], npeak_overall,
-                   r.lon_mean,      smooth[1][y],      lon_mean_overall,
-                   r.lon_sd,        smooth[2][y],      r.tmp_mean,   smooth[3][y],
-                   tmp_mean_overall, r.tmp_sd,         smooth[4][y]};
+    out.rows[y] = {r.year,       r.npeak,          smooth[0][y], npeak_overall, r.lon_mean,
+                   smooth[1][y], lon_mean_overall, r.lon_sd,     smooth[2][y],  r.tmp_mean,
+                   smooth[3][y], tmp_mean_overall, r.tmp_sd,     smooth[4][y]};
   }
   return out;
 }

@@ -53,7 +53,8 @@ std::vector<YearRow> yearly_rows(std::span<const float> band_lon, const float* v
                                  std::int32_t n_years, std::int32_t first_year,
                                  float convection_threshold, int threads) {
   std::vector<YearRow> rows(static_cast<std::size_t>(std::max(n_years, 0)));
-  for (std::int32_t y = 0; y < n_years; ++y) rows[static_cast<std::size_t>(y)].year = first_year + y;
+  for (std::int32_t y = 0; y < n_years; ++y)
+    rows[static_cast<std::size_t>(y)].year = first_year + y;
 
   // Every year stands alone: the years are shared out in runs, one per
   // worker, and the figures are the same on any number of them.

@@ -21,7 +21,7 @@ std::vector<YearRow> rows(float threshold, int threads) {
   for (int y = 1; y <= n_years; ++y)
     for (int k = 0; k < n_band; ++k)
       values[std::size_t(y - 1) * n_band + k] =
-          y == 7 ? 20.0f
+          y == 7              ? 20.0f
           : next() % 997 == 0 ? std::numeric_limits<float>::quiet_NaN()
                               : 26.0f + static_cast<float>(next() % 6000) / 1000.0f;
   return yearly_rows(lon, values.data(), n_years, 1, threshold, threads);
