@@ -21,6 +21,11 @@ namespace {
 
 class Import : public ::testing::Test {
  protected:
+  void SetUp() override {
+    if (!std::filesystem::exists(NCGEN_PATH))
+      GTEST_SKIP() << "ncgen is missing, which makes the test files (tools/setup installs "
+                      "netcdf-bin)";
+  }
   // NAME.nc in the sandbox, from testdata/NAME.cdl.
   void make(const std::string& name, const char* kind = "classic") {
     std::string command = NCGEN_PATH " -k " + std::string(kind) + " -o " + box.path(name + ".nc") +

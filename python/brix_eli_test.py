@@ -5,12 +5,18 @@ makes no analysis raises a clear exception."""
 import os
 import subprocess
 
-import numpy as np
-import pytest
-import xarray as xr
+import shutil
 
-import brix_eli
-import brix_eli.xarray
+import pytest
+
+SETUP = "tools/setup installs python3-numpy, python3-xarray, python3-dask and python3-netcdf4"
+np = pytest.importorskip("numpy", reason=f"numpy is missing ({SETUP})")
+xr = pytest.importorskip("xarray", reason=f"xarray is missing ({SETUP})")
+pytest.importorskip("dask", reason=f"dask is missing ({SETUP})")
+pytest.importorskip("netCDF4", reason=f"netCDF4 is missing ({SETUP})")
+
+import brix_eli  # noqa: E402
+import brix_eli.xarray  # noqa: E402
 
 SOURCE = os.environ.get("BRIX_SOURCE_DIR", os.path.join(os.path.dirname(__file__), ".."))
 EXAMPLE = os.path.join(SOURCE, "examples")
@@ -87,6 +93,8 @@ def fixture_cdl():
 
 @pytest.fixture(scope="module")
 def netcdf(tmp_path_factory):
+    if shutil.which("ncgen") is None:
+        pytest.skip("ncgen is missing (tools/setup installs netcdf-bin)")
     for tool in ("BRIX_IMPORT", "BRIX_ELI"):
         if not os.environ.get(tool):
             pytest.skip(f"{tool} is not set: the programs to compare with are not built")

@@ -3,6 +3,10 @@
 # fields that touch, turns NaN, infinities, asterisks and the spline's marker
 # in smoothed columns into gaps, and refuses what is not a smoothed table.
 set -uo pipefail
+if ! command -v gnuplot >/dev/null; then
+  echo "skipped: gnuplot is missing (tools/setup installs gnuplot-nox)"
+  exit 77
+fi
 root="${1:-$(cd "$(dirname "$0")/.." && pwd)}"
 plot="$root/tools/plot-eli"
 tmp="$(mktemp -d)"
