@@ -26,6 +26,18 @@ TEST(Calendar, KnownDates) {
   }
 }
 
+TEST(Calendar, StepsWithBoundsFallInTheMonthOfTheirMiddle) {
+  for (const auto& k : records::testing::cases("import/testdata/calendar.txt", "span")) {
+    std::string why;
+    auto units = parse_time_units(k[2], *parse_calendar(k[1]), &why);
+    ASSERT_TRUE(units) << why;
+    double lo = std::strtod(k[3].c_str(), nullptr), hi = std::strtod(k[4].c_str(), nullptr);
+    auto got = k[0] == "first" ? first_span_month(*units, lo, hi) : middle_month(*units, lo, hi);
+    EXPECT_EQ(got.value_or(YearMonth{}), (YearMonth{std::stoi(k[5]), std::stoi(k[6])}))
+        << k[0] << " " << k[1] << " " << lo << " to " << hi;
+  }
+}
+
 TEST(Calendar, DatesAndDayNumbersAgreeBothWays) {
   for (Calendar c : {Calendar::kStandard, Calendar::kProlepticGregorian, Calendar::kJulian,
                      Calendar::kNoLeap, Calendar::kAllLeap, Calendar::k360Day})
