@@ -135,6 +135,7 @@ TEST_F(Import, BrixEliRunsOnACurvilinearGrid) {
   make("curvilinear");
   std::string out;
   ASSERT_EQ(run_import("--months 1 curvilinear.nc", &out), 0) << out;
+  EXPECT_EQ(out.find("spline needs 4 years"), std::string::npos) << out;  // 4 are enough
   std::string answers = out.substr(out.find('\n', out.find("Answers for brix_eli")) + 1);
   EXPECT_EQ(answers, "xy_coordinates.txt\n1\nn\nrecon_sst.txt\n");
   e2e::Result r = box.run(answers + "20\n5\n");

@@ -1,4 +1,3 @@
-#include "records/report.h"
 #include "records/unit.h"
 
 #include <fcntl.h>
@@ -6,6 +5,7 @@
 
 #include <functional>
 
+#include "records/report.h"
 #include "records/test_util.h"
 
 namespace brix::records::testing {
@@ -51,6 +51,29 @@ TEST(UnitTest, Opening) {
   EXPECT_TRUE(::stat(made.path().c_str(), &st) == 0 && (st.st_mode & 0777) == 0640);  // 664 & ~027
 }
 
+// A file unit on descriptor 0 (a run whose standard input was closed) cuts
+// the file back and keeps every line; a unit that ends with output pending
+// writes it.
+TEST(UnitTest, EveryDescriptorAndEveryEnd) {
+  TempFile file("an old content longer than the new\n");
+  for (bool on_zero : {false, true}) {
+    const int saved = ::dup(0);
+    if (on_zero) ::close(0);
+    {
+      Unit unit("10", -1, -1, false);
+      unit.open_unknown(file.path());
+      write(unit, Format("('first')"));
+      unit.close();
+      EXPECT_EQ(file.read(), "first\n") << on_zero;
+      unit.open_unknown(file.path());
+      write(unit, Format("('pending')"));
+    }  // the unit goes with its line unwritten
+    ::dup2(saved, 0);
+    ::close(saved);
+    EXPECT_EQ(file.read(), "pending\n") << on_zero;
+  }
+}
+
 // The report and the stop end the process: they run in a child.
 TEST(UnitDeathTest, ReportAndStop) {
   TempFile file;
@@ -69,8 +92,8 @@ TEST(UnitDeathTest, ReportAndStop) {
   for (const auto& [run, text] : reports)
     EXPECT_EXIT(run(), ::testing::ExitedWithCode(255), ::testing::Eq(text));
   EXPECT_EQ(file.read(), "kept\n");
-  for (const auto& [text, err] : {std::pair{" End Brix_ELI", " End Brix_ELI\n"}, {" ", ""},
-                                  {"", ""}, {"x", "x\n"}})
+  for (const auto& [text, err] :
+       {std::pair{" End Brix_ELI", " End Brix_ELI\n"}, {" ", ""}, {"", ""}, {"x", "x\n"}})
     EXPECT_EXIT(stop(text), ::testing::ExitedWithCode(0), ::testing::Eq(std::string(err))) << text;
 }
 
