@@ -355,6 +355,7 @@ TEST_F(Series, FilesThatDoNotMakeOneDatasetAreRefused) {
           return 20 + 0.1 * k + 0.01 * c + (k == 12 && c == 4 ? 1 : 0);
         }});
   make({.file = "gap.nc", .first = 16, .last = 35});
+  make({.file = "tail.nc", .first = 36, .last = 47});
   make({.file = "grid.nc", .first = 15, .last = 35, .lat0 = -2.5});
   make({.file = "noleap.nc", .first = 15, .last = 35, .calendar = "noleap"});
   make({.file = "tas.nc", .first = 15, .last = 35, .var = "tos"});
@@ -368,7 +369,7 @@ TEST_F(Series, FilesThatDoNotMakeOneDatasetAreRefused) {
       {"a.nc b.nc",
        "a.nc and b.nc both hold the step of 2001-01-15 with different values "
        "(at latitude 2, longitude 200: 21.24 and 22.24)"},
-      {"gap.nc a.nc",
+      {"tail.nc gap.nc a.nc",
        "year 2001 lacks a time step in month 4 (between a.nc and gap.nc), one of "
        "its months 1-12"},
       {"a.nc grid.nc",
