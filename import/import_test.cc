@@ -328,15 +328,20 @@ TEST_F(Series, PiecesInAnyOrderWriteWhatTheWholeFileWrites) {
                      "taken once\n"),
       std::string::npos)
       << last_out_;
-  // One file a month, given by a glob, against the whole of their 24 months.
+  // One file a month, given by a glob, against the whole of their 24 months;
+  // the warning each file gives of its units is said once.
   for (int k = 0; k < 24; ++k)
     make({.file = std::to_string(100 + k).append(".nc"),
           .first = k,
           .last = k,
-          .time_type = k % 2 ? "int" : "double"});
+          .time_type = k % 2 ? "int" : "double",
+          .units = "degrees"});
   std::string months = import("--years 2000:2001 whole.nc", &status);
   EXPECT_EQ(import("1[0-9][0-9].nc", &status), months);
   EXPECT_NE(last_out_.find("24 files, in time order"), std::string::npos) << last_out_;
+  const std::string warning = "units \"degrees\" of sst are neither kelvin nor degrees Celsius";
+  EXPECT_EQ(last_out_.find(warning), last_out_.rfind(warning)) << last_out_;
+  EXPECT_NE(last_out_.find(warning), std::string::npos) << last_out_;
 
   // brix_eli takes what the pieces made.
   ASSERT_EQ(run_import("--force p3.nc p1.nc p2.nc", &last_out_), 0) << last_out_;
