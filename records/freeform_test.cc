@@ -21,4 +21,22 @@ TEST(FreeFormTest, Requests) {
   }
 }
 
+// Repeat counts of several digits, and the value after them.
+TEST(FreeFormTest, RepeatCountsFillTheirNumberOfValues) {
+  for (const auto& c : cases("freeform.txt", "run")) {
+    InputUnit in(c[0]);
+    float f[12] = {};
+    EXPECT_EQ(
+        kOutcomes[int(read_free(in.unit(), {Target::reals(f, 12, 1)}, Handles::kErrorsAndEnd))],
+        "done")
+        << c[0];
+    std::string got;
+    for (float v : f) {
+      if (!got.empty()) got += ' ';
+      got += std::to_string(static_cast<int>(v));
+    }
+    EXPECT_EQ(got, c[1]) << c[0];
+  }
+}
+
 }  // namespace brix::records::testing

@@ -51,8 +51,8 @@ TEST(UnitTest, Opening) {
   EXPECT_TRUE(::stat(made.path().c_str(), &st) == 0 && (st.st_mode & 0777) == 0640);  // 664 & ~027
 }
 
-// A file unit on descriptor 0 (a run whose standard input was closed) cuts
-// the file back and keeps every line; a unit that ends with output pending
+// A file unit on descriptor 0 (a run whose standard input was closed) reads,
+// cuts the file back and keeps every line; a unit that ends with output pending
 // writes it.
 TEST(UnitTest, EveryDescriptorAndEveryEnd) {
   TempFile file("an old content longer than the new\n");
@@ -65,6 +65,8 @@ TEST(UnitTest, EveryDescriptorAndEveryEnd) {
       write(unit, Format("('first')"));
       unit.close();
       EXPECT_EQ(file.read(), "first\n") << on_zero;
+      std::string_view line;
+      EXPECT_TRUE(unit.open_old(file.path()) && unit.next_line(line) && line == "first") << on_zero;
       unit.open_unknown(file.path());
       write(unit, Format("('pending')"));
     }  // the unit goes with its line unwritten
