@@ -196,6 +196,7 @@ struct Piece {
   bool unlimited = true;     // time an unlimited dimension (else of fixed length)
   const char* calendar = "standard";
   const char* var = "sst";
+  const char* type = "float";  // of the variable
   const char* units = "degC";
   bool string_units = false;  // units as a netCDF-4 string, not characters
   double lat0 = -2;           // the first latitude; the second is 2
@@ -222,7 +223,7 @@ std::string cdl(const Piece& p) {
   std::string s = "netcdf piece {\ndimensions: time = " +
                   (p.unlimited ? std::string("UNLIMITED") : std::to_string(p.last - p.first + 1)) +
                   " ; lat = 2 ; lon = 3 ; nv = 2 ;\n";
-  s += "variables:\n  float " + std::string(p.var) + "(time, lat, lon) ; " +
+  s += "variables:\n  " + std::string(p.type) + " " + p.var + "(time, lat, lon) ; " +
        (p.string_units ? "string " : "") + p.var + ":units = \"" + p.units + "\" ; " + p.storage +
        "\n";
   s += "  " + std::string(p.time_type) + " time(time) ; time:units = \"" + origin +
@@ -340,7 +341,10 @@ TEST_F(Series, PiecesInAnyOrderWriteWhatTheWholeFileWrites) {
           .units = "degrees"});
   std::string months = import("--years 2000:2001 whole.nc", &status);
   EXPECT_EQ(import("1[0-9][0-9].nc", &status), months);
-  EXPECT_NE(last_out_.find("24 files, in time order"), std::string::npos) << last_out_;
+  EXPECT_NE(
+      last_out_.find("24 files, in time order:\n                 100.nc: 1 time step, 2000-01\n"),
+      std::string::npos)
+      << last_out_;
   const std::string warning = "units \"degrees\" of sst are neither kelvin nor degrees Celsius";
   EXPECT_EQ(last_out_.find(warning), last_out_.rfind(warning)) << last_out_;
   EXPECT_NE(last_out_.find(warning), std::string::npos) << last_out_;
@@ -512,6 +516,7 @@ TEST_F(Series, ChunksReadDirectlyGiveWhatNetcdfGives) {
     const char* kind;
     const char* path;  // which reading the profile names
     bool unlimited = true;
+    const char* type = "float";
   } cases[] = {
       {"sst:_ChunkSizes = 1, 2, 3 ; sst:_DeflateLevel = 1 ; sst:_Shuffle = \"true\" ;", "nc4",
        "chunks read directly"},
@@ -521,12 +526,20 @@ TEST_F(Series, ChunksReadDirectlyGiveWhatNetcdfGives) {
        "nc4", "chunks read directly"},
       {"sst:_ChunkSizes = 5, 1, 2 ; sst:_DeflateLevel = 1 ;", "nc4", "chunks read directly"},
       {"sst:_ChunkSizes = 7, 2, 3 ;", "nc4", "chunks read directly"},
+      // Chunks of doubles and of integers; one of 36 steps of doubles (1728
+      // bytes) with a checksum.
+      {"sst:_ChunkSizes = 2, 2, 3 ; sst:_DeflateLevel = 1 ;", "nc4", "chunks read directly", true,
+       "double"},
+      {"sst:_ChunkSizes = 36, 2, 3 ; sst:_Fletcher32 = \"true\" ;", "nc4", "chunks read directly",
+       false, "double"},
+      {"sst:_ChunkSizes = 4, 2, 3 ; sst:_Shuffle = \"true\" ; sst:_DeflateLevel = 2 ;", "nc4",
+       "chunks read directly", true, "int"},
       {"sst:_Storage = \"contiguous\" ;", "nc4", "read through netCDF-C", false},
       {"", "classic", "read through netCDF-C"},
   };
   const std::string profile = "BRIX_IMPORT_PROFILE=1 ";
   for (const auto& c : cases) {
-    make({.file = "c.nc", .storage = c.storage, .unlimited = c.unlimited}, c.kind);
+    make({.file = "c.nc", .storage = c.storage, .unlimited = c.unlimited, .type = c.type}, c.kind);
     int status = 0;
     const std::string netcdf = import("c.nc", &status, "BRIX_IMPORT_CHUNKS=netcdf");
     ASSERT_EQ(status, 0) << c.storage << ": " << netcdf;
