@@ -30,7 +30,7 @@ std::string hdf5_file(int version, std::size_t base, int size, std::uint64_t eof
     s.append("\x08\x00", 2);  // size of lengths, flags
   }
   auto address = [&](std::uint64_t v) {
-    for (int k = 0; k < size; ++k) s += static_cast<char>(v >> (8 * k) & 0xff);
+    for (int k = 0; k < size; ++k) s += static_cast<char>(k < 8 ? v >> (8 * k) & 0xff : 0);
   };
   address(base);
   address(0x6162636465666768);  // free space or the superblock extension
