@@ -534,6 +534,9 @@ TEST_F(Series, ChunksReadDirectlyGiveWhatNetcdfGives) {
        false, "double"},
       {"sst:_ChunkSizes = 4, 2, 3 ; sst:_Shuffle = \"true\" ; sst:_DeflateLevel = 2 ;", "nc4",
        "chunks read directly", true, "int"},
+      {"sst:_ChunkSizes = 3, 2, 3 ;", "nc4", "chunks read directly", true, "ubyte"},
+      {"sst:_ChunkSizes = 3, 2, 3 ;", "nc4", "chunks read directly", true, "byte"},
+      {"sst:_ChunkSizes = 3, 2, 3 ;", "nc4", "chunks read directly", true, "ushort"},
       {"sst:_Storage = \"contiguous\" ;", "nc4", "read through netCDF-C", false},
       {"", "classic", "read through netCDF-C"},
   };

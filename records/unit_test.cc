@@ -67,6 +67,9 @@ TEST(UnitTest, EveryDescriptorAndEveryEnd) {
       EXPECT_EQ(file.read(), "first\n") << on_zero;
       std::string_view line;
       EXPECT_TRUE(unit.open_old(file.path()) && unit.next_line(line) && line == "first") << on_zero;
+      int fd = -1;
+      std::uint64_t offset = 0;
+      EXPECT_TRUE(unit.regular_input(fd, offset) && offset == 6) << on_zero;
       unit.open_unknown(file.path());
       write(unit, Format("('pending')"));
     }  // the unit goes with its line unwritten
@@ -74,6 +77,13 @@ TEST(UnitTest, EveryDescriptorAndEveryEnd) {
     ::close(saved);
     EXPECT_EQ(file.read(), "pending\n") << on_zero;
   }
+  int read_fd = -1;  // a file read is closed with its unit
+  {
+    Unit reading("11", -1, -1, false);
+    std::uint64_t at = 0;
+    ASSERT_TRUE(reading.open_old(file.path()) && reading.regular_input(read_fd, at));
+  }
+  EXPECT_EQ(::fcntl(read_fd, F_GETFD), -1);
 }
 
 // The report and the stop end the process: they run in a child.
