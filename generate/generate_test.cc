@@ -75,6 +75,15 @@ TEST(GenerateTest, OptionsAreRefusedJustBeyondEachLimit) {
     EXPECT_THROW(grid_points(o), std::invalid_argument) << why;
     EXPECT_EQ(write_files(o, "/nonexistent/xy", "/nonexistent/recon"), why);
   }
+  // A device that takes no bytes: the few written stay in the stream's
+  // buffer until the close, which is where the failure shows.
+  Options small = regular(-2, 2, 0, 2, 2);
+  small.years = 1;
+  records::testing::TempFile recon("");
+  EXPECT_EQ(write_files(small, "/dev/full", recon.path()),
+            "cannot write /dev/full: No space left on device");
+  EXPECT_EQ(write_files(small, recon.path(), "/dev/full"),
+            "cannot write /dev/full: No space left on device");
 }
 
 // Regular grids: rows of latitude from the south, longitudes eastwards within

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -109,7 +110,7 @@ TEST_F(Import, FailuresExitWithAMessageAndLeaveEveryFileAsItWas) {
 // what brix_import printed (import/testdata/runs.txt; each fixture says how
 // its values were made).
 TEST_F(Import, EveryGridKindWritesItsCellsWithTheirOwnPositions) {
-  for (const char* name : {"curvilinear", "rotated", "mesh", "fine", "oldfile", "oddtime"})
+  for (const char* name : {"curvilinear", "rotated", "mesh", "fine", "oldfile", "oddtime", "air"})
     make(name);
   std::string out;
   for (const auto& c : records::testing::cases("import/testdata/runs.txt", "grid")) {
@@ -517,6 +518,7 @@ TEST_F(Series, ChunksReadDirectlyGiveWhatNetcdfGives) {
     const char* path;  // which reading the profile names
     bool unlimited = true;
     const char* type = "float";
+    const char* scale = nullptr;  // integers that need all their bytes, scaled to degrees
   } cases[] = {
       {"sst:_ChunkSizes = 1, 2, 3 ; sst:_DeflateLevel = 1 ; sst:_Shuffle = \"true\" ;", "nc4",
        "chunks read directly"},
@@ -533,16 +535,31 @@ TEST_F(Series, ChunksReadDirectlyGiveWhatNetcdfGives) {
       {"sst:_ChunkSizes = 36, 2, 3 ; sst:_Fletcher32 = \"true\" ;", "nc4", "chunks read directly",
        false, "double"},
       {"sst:_ChunkSizes = 4, 2, 3 ; sst:_Shuffle = \"true\" ; sst:_DeflateLevel = 2 ;", "nc4",
-       "chunks read directly", true, "int"},
+       "chunks read directly", true, "int", "1e-5"},
       {"sst:_ChunkSizes = 3, 2, 3 ;", "nc4", "chunks read directly", true, "ubyte"},
       {"sst:_ChunkSizes = 3, 2, 3 ;", "nc4", "chunks read directly", true, "byte"},
       {"sst:_ChunkSizes = 3, 2, 3 ;", "nc4", "chunks read directly", true, "ushort"},
+      {"sst:_ChunkSizes = 3, 2, 3 ;", "nc4", "chunks read directly", true, "short"},
+      {"sst:_ChunkSizes = 3, 2, 3 ;", "nc4", "chunks read directly", true, "uint", "1e-5"},
+      {"sst:_ChunkSizes = 3, 2, 3 ;", "nc4", "chunks read directly", true, "int64", "1e-9"},
+      {"sst:_ChunkSizes = 3, 2, 3 ;", "nc4", "chunks read directly", true, "uint64", "1e-9"},
       {"sst:_Storage = \"contiguous\" ;", "nc4", "read through netCDF-C", false},
       {"", "classic", "read through netCDF-C"},
   };
   const std::string profile = "BRIX_IMPORT_PROFILE=1 ";
   for (const auto& c : cases) {
-    make({.file = "c.nc", .storage = c.storage, .unlimited = c.unlimited, .type = c.type}, c.kind);
+    const std::string storage =
+        c.storage + (c.scale ? std::string(" sst:scale_factor = ") + c.scale + " ;" : "");
+    const double unit = c.scale ? std::strtod(c.scale, nullptr) : 0;
+    make({.file = "c.nc",
+          .storage = storage.c_str(),
+          .unlimited = c.unlimited,
+          .type = c.type,
+          .value = [unit](int k, int c) {
+            double v = 20 + 0.1 * k + 0.01 * c;
+            return unit ? std::round(v / unit) : v;
+          }},
+         c.kind);
     int status = 0;
     const std::string netcdf = import("c.nc", &status, "BRIX_IMPORT_CHUNKS=netcdf");
     ASSERT_EQ(status, 0) << c.storage << ": " << netcdf;
