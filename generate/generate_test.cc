@@ -159,6 +159,8 @@ TEST(GenerateTest, FilesEqualTheDataSetInMemory) {
        [](const std::string& l) { return l.find(',') != l.npos && l.find(' ') == l.npos; }},
       {"lonlat", [](Options& o) { o.order = Order::kLonLat; },
        [](const std::string&) { return true; }},
+      {"messy", [](Options& o) { o.messy = Messy::all(); },
+       [](const std::string&) { return true; }},
   };
   for (const auto& c : cases) {
     Options with = o;
@@ -174,8 +176,10 @@ TEST(GenerateTest, FilesEqualTheDataSetInMemory) {
     EXPECT_EQ(w.xy_bytes, d.xy.size()) << c.name;
     EXPECT_EQ(w.recon_bytes, d.recon.size()) << c.name;
     std::vector<std::string> xy_lines = lines_of(d.xy), recon_lines = lines_of(d.recon);
-    EXPECT_EQ(xy_lines.size(), 33u) << c.name;
-    ASSERT_EQ(recon_lines.size(), 7u) << c.name;
+    // Lines beyond one a pair and one a year are the ones counted as added.
+    EXPECT_EQ(xy_lines.size(), 33u + static_cast<unsigned>(d.xy_extra_lines)) << c.name;
+    ASSERT_EQ(recon_lines.size(), 7u + static_cast<unsigned>(d.bad_lines)) << c.name;
+    EXPECT_EQ(c.name == std::string("messy"), d.xy_extra_lines > 0 && d.bad_lines > 0) << c.name;
     EXPECT_NE(recon_lines[0].find("33 points, 6 years from 1998"), std::string::npos);
     for (std::size_t i = 1; i < recon_lines.size(); ++i)
       EXPECT_TRUE(c.every_line(recon_lines[i])) << c.name << ": " << recon_lines[i];
