@@ -6,7 +6,6 @@ ctest passes the built programs as BRIX_ELI and BRIX_GEN; the run folders
 are made by workflow/brix_run (BRIX_RUN)."""
 
 import csv
-import importlib.machinery
 import json
 import math
 import os
@@ -16,7 +15,6 @@ import struct
 import subprocess
 import sys
 import tempfile
-import types
 
 import pytest
 
@@ -356,24 +354,3 @@ def test_runs_without_a_shared_year_are_refused_with_span_shared(tmp):
     assert done.returncode == 0, done.stderr
     assert len(read_csv(f"{tmp}/eli_ensemble.csv")) == 10 * (len(COLUMNS[YEARLY]) - 1
                                                             + len(SMOOTHED))
-
-
-@needs_programs
-def test_columns_are_those_the_program_writes(tmp):
-    """The collector cuts rows at the columns its heading lines give; those
-    must be the program's columns, and the columns it names must be among
-    them."""
-    subprocess.run([GEN, "--years", "8", "--points", "50", "--xy", f"{tmp}/xy",
-                    "--recon", f"{tmp}/sst"], check=True, capture_output=True)
-    brix_run(f"{tmp}/run", f"{tmp}/xy", f"{tmp}/sst", ["dataset=G"])
-    loader = importlib.machinery.SourceFileLoader("brix_collect", COLLECT)
-    module = types.ModuleType(loader.name)
-    loader.exec_module(module)
-    for name in (YEARLY, SPLINE):
-        with open(f"{tmp}/run/{name}") as f:
-            heading = f.readline().rstrip("\n")
-        assert [(n, a + 1, b) for n, a, b in module.layout(heading)] == COLUMNS[name]
-    assert list(module.SMOOTHED) == SMOOTHED
-    spline_names = [n for n, _, _ in COLUMNS[SPLINE]]
-    assert all(series in spline_names for series, _, _ in module.PICTURE)
-    assert (module.YEARLY, module.SPLINE) == (YEARLY, SPLINE)
