@@ -18,7 +18,7 @@ int main() {
   // dialogue starts.
   brix::input::ReadMode mode = brix::input::ReadMode::from_environment();
   std::string problem;
-  if (!brix::input::field_kernel_from_environment(mode.path, problem)) {
+  if (!brix::input::field_kernel_from_environment(mode.kernel, problem)) {
     std::fprintf(stderr, "brix_eli: %s\n", problem.c_str());
     return 2;
   }

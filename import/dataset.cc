@@ -19,10 +19,9 @@ std::string lower(std::string s) {
 
 // What to make of a failure to read a file that looks like netCDF: unless
 // memory ran out, the file may be damaged.
-std::string damaged(int status) {
-  return status == NC_ENOMEM ? ""
-                             : "; the file may be damaged or incomplete (a download cut short?)";
-}
+constexpr const char* kMayBeDamaged =
+    "; the file may be damaged or incomplete (a download cut short?)";
+std::string damaged(int status) { return status == NC_ENOMEM ? "" : kMayBeDamaged; }
 
 // A file shorter than its header says it is.
 Failure cut_short(const std::string& path, std::uint64_t length, const std::string& needs) {
@@ -666,7 +665,7 @@ void Variable::read(std::size_t t0, std::size_t nt, std::size_t i0, std::size_t 
       char month[16] = "";
       if (ym) std::snprintf(month, sizeof month, " (%04d-%02d)", ym->year, ym->month);
       throw Failure("cannot read " + name_ + " from " + path_ + " at time step " +
-                    std::to_string(step + 1) + month + ": " + e.what() + damaged(NC_EHDFERR));
+                    std::to_string(step + 1) + month + ": " + e.what() + kMayBeDamaged);
     }
   }
   int status = read_directly

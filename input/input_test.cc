@@ -39,7 +39,7 @@ Records read_files(const std::string& xy, const std::string& recon, ReadMode mod
   if (!file.open_old(xy)) std::abort();
   read_coordinates(file, console, 1, data);
   if (!file.open_old(recon)) std::abort();
-  mode.path = kernel;
+  mode.kernel = kernel;
   read_reconstruction(file, console, data, mode);
   ::close(null);
   Records r{data.n_years, data.first_year, data.last_year, {}};

@@ -123,7 +123,7 @@ void read_reconstruction(records::Unit& file, records::Unit& console, RunData& d
   std::uint64_t offset;
   if (mode.threads > 0 && file.regular_input(fd, offset)) {
     int error = 0;
-    switch (read_year_blocks(fd, offset, fields, mode.path, mode.threads, mode.block_bytes, slots,
+    switch (read_year_blocks(fd, offset, fields, mode.kernel, mode.threads, mode.block_bytes, slots,
                              error)) {
       case BlocksEnd::kEndOfFile:
         break;
@@ -138,7 +138,7 @@ void read_reconstruction(records::Unit& file, records::Unit& console, RunData& d
       std::int64_t room;
       float* row = slots.place(room);
       Converted converted;
-      if (read_year_record(line, fields, mode.path, converted.first_year, row) != Outcome::kDone)
+      if (read_year_record(line, fields, mode.kernel, converted.first_year, row) != Outcome::kDone)
         continue;  // the next line takes this slot
       converted.records = 1;
       if (!slots.take(row, converted)) too_many(file);

@@ -17,7 +17,7 @@ namespace brix::input {
 struct ReadMode {
   int threads = 0;
   std::size_t block_bytes = std::size_t{1} << 20;
-  FieldKernel path = widest_field_kernel();  // the field kernel (BRIX_FIELDS)
+  FieldKernel kernel = widest_field_kernel();  // BRIX_FIELDS
 
   // Reading on worker_threads() threads, with the widest kernel.
   static ReadMode from_environment();
