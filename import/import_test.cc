@@ -103,6 +103,24 @@ TEST_F(Import, FailuresExitWithAMessageAndLeaveEveryFileAsItWas) {
   ASSERT_EQ(run_import("--force --months 1 --lon 0:299.99 big.nc", &out), 0) << out;
   std::string xy = *box.read("xy_coordinates.txt");
   EXPECT_EQ(std::count(xy.begin(), xy.end(), '\n'), 12000);
+
+  // Two latitudes of 6001 longitudes 0.05 apart: 6000 longitudes fit.
+  std::string cdl = "netcdf two {\ndimensions: time = 1 ; lat = 2 ; lon = 6001 ;\nvariables:\n"
+                    "  double time(time) ; time:units = \"days since 2000-01-15\" ;\n"
+                    "  float lat(lat) ; lat:units = \"degrees_north\" ; float lon(lon) ;\n"
+                    "  lon:units = \"degrees_east\" ;\n"
+                    "  float sst(time, lat, lon) ; sst:units = \"degC\" ;\n"
+                    "data:\n  time = 0 ; lat = -1, 1 ;\n  lon = 0";
+  for (int k = 1; k <= 6000; ++k) cdl += ", " + std::to_string(k * 5) + "e-2";
+  cdl += " ;\n  sst = 25";
+  for (int k = 1; k < 12002; ++k) cdl += ", 25";
+  box.write("two.cdl", cdl + " ;\n}\n");
+  const std::string command = NCGEN_PATH " -o " + box.path("two.nc") + " " + box.path("two.cdl");
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  expect_refused("--force --months 1 two.nc",
+                 "(now 2 latitudes by 6001 longitudes; 6000 longitudes, about 300 degrees, fit at "
+                 "these latitudes), or average blocks of cells with --coarsen 2 (the smallest "
+                 "that fits: 3001 points)");
 }
 
 // Each grid kind, and the files that older or odder datasets make: the
