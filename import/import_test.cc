@@ -2,6 +2,7 @@
 // import/testdata (each says at its top what it holds), and one run of
 // brix_eli on what brix_import wrote.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -144,6 +145,14 @@ TEST_F(Import, EveryGridKindWritesItsCellsWithTheirOwnPositions) {
       EXPECT_NE(said.find(c[i]), std::string::npos) << c[0] << ": " << c[i] << " in\n" << said;
     EXPECT_EQ(out.find("neither kelvin nor degrees Celsius"), std::string::npos)
         << c[0] << ": " << out;
+  }
+  // The files it writes get mode 666 less the umask, as a new file would.
+  const std::string masked = "cd " + box.dir() + " && umask 027 && " BRIX_IMPORT_PATH
+                             " --force --months 1 curvilinear.nc > /dev/null";
+  ASSERT_EQ(std::system(masked.c_str()), 0);
+  for (const char* name : {"xy_coordinates.txt", "recon_sst.txt"}) {
+    struct stat st;
+    EXPECT_TRUE(::stat(box.path(name).c_str(), &st) == 0 && (st.st_mode & 0777) == 0640) << name;
   }
 }
 
