@@ -1,11 +1,13 @@
 #include "generate/generate.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <cmath>
 #include <functional>
 #include <set>
+#include <string>
 
 #include "records/test_util.h"
 
@@ -194,6 +196,49 @@ TEST(GenerateTest, FilesEqualTheDataSetInMemory) {
     }
     // The values do not depend on the features.
     EXPECT_EQ(d.milli, make(o).milli) << c.name;
+  }
+}
+
+// brix_gen's command line: the exit status and a piece of what it says (or,
+// run with a seed, the seed the reconstruction's header names).
+TEST(BrixGenTest, CommandLine) {
+  records::testing::TempFile xy(""), recon("");
+  const std::string files = " --xy " + xy.path() + " --recon " + recon.path();
+  const struct {
+    const char* args;
+    int status;
+    const char* says;
+  } cases[] = {
+      {"--seed 19 --points 10 --years 2", 0, "10 points, 2 years from 1900"},
+      {"--seed -1", 2, "--seed needs an unsigned integer"},
+      {"--seed 19x", 2, "--seed needs an unsigned integer"},
+      {"--seed 99999999999999999999", 2, "--seed needs an unsigned integer"},
+      {"--points 12001 --years 1", 0, "beyond the program's capacity (12000 points, 2500 years)"},
+      {"--points 1 --years 2501", 0, "beyond the program's capacity"},
+      {"--points 12000 --years 1", 0, ""},
+      {"--points 1 --years 2500", 0, ""},
+      {"--points", 2, "--points needs a value"},
+      {"--points 1e3", 2, "--points needs an integer, not \"1e3\""},
+      {"--step x", 2, "--step needs a number, not \"x\""},
+      {"--grid hex", 2, "--grid takes random or regular"},
+      {"--order yx", 2, "--order takes latlon or lonlat"},
+      {"--bogus 1", 2, "unknown option --bogus"},
+  };
+  for (const auto& c : cases) {
+    std::FILE* pipe = popen((BRIX_GEN_PATH + files + " " + c.args + " 2>&1").c_str(), "r");
+    std::string out;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    EXPECT_EQ(WEXITSTATUS(pclose(pipe)), c.status) << c.args << ": " << out;
+    if (*c.says != '\0') {
+      EXPECT_NE(out.find(c.says), std::string::npos) << c.args << ": " << out;
+    } else {
+      EXPECT_EQ(out.find("note"), std::string::npos) << c.args << ": " << out;
+    }
+    if (c.args == std::string("--seed 19 --points 10 --years 2")) {
+      const std::string header = recon.read().substr(0, recon.read().find('\n'));
+      EXPECT_NE(header.find(", seed 19"), std::string::npos) << header;
+    }
   }
 }
 
