@@ -220,6 +220,7 @@ struct Piece {
   bool end_stamps = false;   // each mean stamped at the start of the next month
   bool bounds = false;       // with time_bnds from the month's start to the next's
   bool zero_times = false;   // every stamp 0
+  bool reversed = false;     // the steps stored from the last to the first
   const char* storage = "";  // the variable's storage attributes (netCDF-4), as CDL
   bool unlimited = true;     // time an unlimited dimension (else of fixed length)
   const char* calendar = "standard";
@@ -259,19 +260,22 @@ std::string cdl(const Piece& p) {
   if (p.bounds) s += "  time:bounds = \"time_bnds\" ; double time_bnds(time, nv) ;\n";
   s += "  float lat(lat) ; lat:units = \"degrees_north\" ; float lon(lon) ; lon:units = "
        "\"degrees_east\" ;\n";
+  std::vector<int> steps;
+  for (int k = p.first; k <= p.last; ++k) steps.push_back(k);
+  if (p.reversed) std::reverse(steps.begin(), steps.end());
   s += "data:\n  lat = " + std::to_string(p.lat0) + ", 2 ; lon = 100, 200, 300 ;\n  time = ";
-  for (int k = p.first; k <= p.last; ++k)
-    s.append(k > p.first ? ", " : "").append(p.zero_times ? "0" : at(k));
+  for (int k : steps)
+    s.append(k != steps.front() ? ", " : "").append(p.zero_times ? "0" : at(k));
   if (p.bounds) {
     s += " ;\n  time_bnds = ";
-    for (int k = p.first; k <= p.last; ++k)
-      s.append(k > p.first ? ", " : "").append(start(k)).append(", ").append(start(k + 1));
+    for (int k : steps)
+      s.append(k != steps.front() ? ", " : "").append(start(k)).append(", ").append(start(k + 1));
   }
   s += " ;\n  " + std::string(p.var) + " =";
-  for (int k = p.first; k <= p.last; ++k)
+  for (int k : steps)
     for (int c = 0; c < 6; ++c) {
       char v[32];
-      std::snprintf(v, sizeof v, "%s %.9g", k == p.first && c == 0 ? "" : ",", p.value(k, c));
+      std::snprintf(v, sizeof v, "%s %.9g", k == steps.front() && c == 0 ? "" : ",", p.value(k, c));
       s += v;
     }
   return s + " ;\n}\n";
@@ -326,7 +330,8 @@ TEST_F(Series, PiecesInAnyOrderWriteWhatTheWholeFileWrites) {
         .last = 35,
         .time_type = "int",
         .unit = "hours",
-        .origin = year{2001} / July / day{3}});
+        .origin = year{2001} / July / day{3},
+        .reversed = true});
   box.write("list", "p2.nc\n\np1.nc\r\n");
   for (const char* files : {"p3.nc p1.nc p2.nc", "p2.nc p3.nc p1.nc", "--files-from list p3.nc"}) {
     EXPECT_EQ(import(files, &status), whole) << files;
