@@ -36,6 +36,7 @@ TEST(GenerateTest, OptionsAreRefusedJustBeyondEachLimit) {
       {[](Options& o) { o.first_year = -10000; }, "years must lie within -9999 to 99999"},
       {[](Options& o) { o.first_year = 99900, o.years = 100; }, ""},
       {[](Options& o) { o.first_year = 99900, o.years = 101; }, "years must lie"},
+      {[](Options& o) { o.first_year = 100001, o.years = 0; }, ""},  // no year to write
       {[](Options& o) { o.messy.comma = 1; }, ""},
       {[](Options& o) { o.messy.tabs = 1.001; }, "messy fractions"},
       {[](Options& o) { o.messy.blank = -0.001; }, "messy fractions"},
