@@ -210,6 +210,8 @@ TEST(BrixGenTest, CommandLine) {
     int status;
     const char* says;
   } cases[] = {
+      {"", 0, "1000 points, 100 years from 1900"},
+      {"--grid regular --years 1", 0, "1296 points, 1 years"},  // 16 latitudes by 81 longitudes
       {"--seed 19 --points 10 --years 2", 0, "10 points, 2 years from 1900"},
       {"--seed -1", 2, "--seed needs an unsigned integer"},
       {"--seed 19x", 2, "--seed needs an unsigned integer"},
