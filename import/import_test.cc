@@ -122,6 +122,25 @@ TEST_F(Import, FailuresExitWithAMessageAndLeaveEveryFileAsItWas) {
                  "(now 2 latitudes by 6001 longitudes; 6000 longitudes, about 300 degrees, fit at "
                  "these latitudes), or average blocks of cells with --coarsen 2 (the smallest "
                  "that fits: 3001 points)");
+
+  // One step a year from year 1 to 2501: 2500 years are all brix_eli takes.
+  cdl = "netcdf long {\ndimensions: time = 2501 ; lat = 1 ; lon = 1 ;\nvariables:\n"
+        "  double time(time) ; time:units = \"days since 0001-01-15\" ;\n"
+        "  time:calendar = \"noleap\" ;\n"
+        "  float lat(lat) ; lat:units = \"degrees_north\" ; float lon(lon) ;\n"
+        "  lon:units = \"degrees_east\" ;\n"
+        "  float sst(time, lat, lon) ; sst:units = \"degC\" ;\n"
+        "data:\n  lat = 0 ; lon = 0 ;\n  time = 0";
+  for (int k = 1; k < 2501; ++k) cdl += ", " + std::to_string(365 * k);
+  cdl += " ;\n  sst = 20";
+  for (int k = 1; k < 2501; ++k) cdl += ", 20";
+  box.write("long.cdl", cdl + " ;\n}\n");
+  const std::string long_command =
+      NCGEN_PATH " -o " + box.path("long.nc") + " " + box.path("long.cdl");
+  ASSERT_EQ(std::system(long_command.c_str()), 0) << long_command;
+  expect_refused("--force --months 1 long.nc",
+                 "2501 years to write (1 to 2501), more than the 2500");
+  EXPECT_EQ(run_import("--force --months 1 --years 2:2501 long.nc", &out), 0) << out;
 }
 
 // Each grid kind, and the files that older or odder datasets make: the
@@ -129,7 +148,8 @@ TEST_F(Import, FailuresExitWithAMessageAndLeaveEveryFileAsItWas) {
 // what brix_import printed (import/testdata/runs.txt; each fixture says how
 // its values were made).
 TEST_F(Import, EveryGridKindWritesItsCellsWithTheirOwnPositions) {
-  for (const char* name : {"curvilinear", "rotated", "mesh", "fine", "oldfile", "oddtime", "air"})
+  for (const char* name :
+       {"curvilinear", "rotated", "mesh", "fine", "oldfile", "oddtime", "air", "dateline"})
     make(name);
   std::string out;
   for (const auto& c : records::testing::cases("import/testdata/runs.txt", "grid")) {
