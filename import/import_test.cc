@@ -95,7 +95,8 @@ TEST_F(Import, PackedKelvinAndSeasonsWrittenInTheStoredOrder) {
 }
 
 TEST_F(Import, FailuresExitWithAMessageAndLeaveEveryFileAsItWas) {
-  for (const char* name : {"packed", "big", "air", "curvilinear", "rotated", "oddtime"}) make(name);
+  for (const char* name : {"packed", "big", "air", "curvilinear", "rotated", "oddtime", "dateline"})
+    make(name);
   for (const char* name : {"text.nc", "xy_coordinates.txt", "recon_sst.txt"})
     box.write(name, "not netCDF\n");
   for (const auto& c : records::testing::cases("import/testdata/runs.txt", "fail"))
