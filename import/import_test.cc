@@ -30,8 +30,16 @@ class Import : public ::testing::Test {
   }
   // NAME.nc in the sandbox, from testdata/NAME.cdl.
   void make(const std::string& name, const char* kind = "classic") {
+    ncgen(name, kind, IMPORT_TESTDATA "/" + name + ".cdl");
+  }
+  // NAME.nc in the sandbox, from the CDL text (written beside it).
+  void made_from_text(const std::string& name, const std::string& cdl) {
+    box.write(name + ".cdl", cdl);
+    ncgen(name, "classic", box.path(name + ".cdl"));
+  }
+  void ncgen(const std::string& name, const char* kind, const std::string& cdl_path) {
     std::string command = NCGEN_PATH " -k " + std::string(kind) + " -o " + box.path(name + ".nc") +
-                          " " + IMPORT_TESTDATA "/" + name + ".cdl";
+                          " " + cdl_path;
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
   }
   // Runs brix_import with the arguments in the sandbox: its exit status, and
@@ -116,9 +124,7 @@ TEST_F(Import, FailuresExitWithAMessageAndLeaveEveryFileAsItWas) {
   for (int k = 1; k <= 6000; ++k) cdl += ", " + std::to_string(k * 5) + "e-2";
   cdl += " ;\n  sst = 25";
   for (int k = 1; k < 12002; ++k) cdl += ", 25";
-  box.write("two.cdl", cdl + " ;\n}\n");
-  const std::string command = NCGEN_PATH " -o " + box.path("two.nc") + " " + box.path("two.cdl");
-  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  made_from_text("two", cdl + " ;\n}\n");
   expect_refused("--force --months 1 two.nc",
                  "(now 2 latitudes by 6001 longitudes; 6000 longitudes, about 300 degrees, fit at "
                  "these latitudes), or average blocks of cells with --coarsen 2 (the smallest "
@@ -135,10 +141,7 @@ TEST_F(Import, FailuresExitWithAMessageAndLeaveEveryFileAsItWas) {
   for (int k = 1; k < 2501; ++k) cdl += ", " + std::to_string(365 * k);
   cdl += " ;\n  sst = 20";
   for (int k = 1; k < 2501; ++k) cdl += ", 20";
-  box.write("long.cdl", cdl + " ;\n}\n");
-  const std::string long_command =
-      NCGEN_PATH " -o " + box.path("long.nc") + " " + box.path("long.cdl");
-  ASSERT_EQ(std::system(long_command.c_str()), 0) << long_command;
+  made_from_text("long", cdl + " ;\n}\n");
   expect_refused("--force --months 1 long.nc",
                  "2501 years to write (1 to 2501), more than the 2500");
   EXPECT_EQ(run_import("--force --months 1 --years 2:2501 long.nc", &out), 0) << out;
