@@ -1,7 +1,6 @@
 #include "generate/generate.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cmath>
@@ -228,11 +227,10 @@ TEST(BrixGenTest, CommandLine) {
       {"--bogus 1", 2, "unknown option --bogus"},
   };
   for (const auto& c : cases) {
-    std::FILE* pipe = popen((BRIX_GEN_PATH + files + " " + c.args + " 2>&1").c_str(), "r");
     std::string out;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    EXPECT_EQ(WEXITSTATUS(pclose(pipe)), c.status) << c.args << ": " << out;
+    EXPECT_EQ(records::testing::output_of(BRIX_GEN_PATH + files + " " + c.args + " 2>&1", &out),
+              c.status)
+        << c.args << ": " << out;
     if (*c.says != '\0') {
       EXPECT_NE(out.find(c.says), std::string::npos) << c.args << ": " << out;
     } else {

@@ -3,7 +3,6 @@
 // brix_eli on what brix_import wrote.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
@@ -46,14 +45,8 @@ class Import : public ::testing::Test {
   // in *out what it printed on either stream.
   // `env`: variables for it, as "NAME=VALUE ...".
   int run_import(const std::string& args, std::string* out, const std::string& env = "") {
-    std::FILE* pipe = popen(
-        ("cd " + box.dir() + " && env " + env + " " BRIX_IMPORT_PATH " " + args + " 2>&1").c_str(),
-        "r");
-    char buffer[4096];
-    out->clear();
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-      out->append(buffer, n);
-    return WEXITSTATUS(pclose(pipe));
+    return records::testing::output_of(
+        "cd " + box.dir() + " && env " + env + " " BRIX_IMPORT_PATH " " + args + " 2>&1", out);
   }
   // brix_import refuses the arguments: it exits with `status`, says `says`,
   // and leaves every file of the sandbox as it was.

@@ -2,9 +2,11 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <bit>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -101,6 +103,17 @@ struct OutputUnit : TempFile {
   int fd_;
   Unit unit_;
 };
+
+// Runs the shell command: its exit status, and in *out what it wrote on
+// standard output.
+inline int output_of(const std::string& command, std::string* out) {
+  std::FILE* pipe = popen(command.c_str(), "r");
+  char buffer[4096];
+  out->clear();
+  for (std::size_t n; pipe != nullptr && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    out->append(buffer, n);
+  return pipe == nullptr ? -1 : WEXITSTATUS(pclose(pipe));
+}
 
 #ifdef BRIX_SOURCE_DIR
 // The cases of records/testdata/<file> (or of <file> in the source tree when
