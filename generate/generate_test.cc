@@ -199,44 +199,23 @@ TEST(GenerateTest, FilesEqualTheDataSetInMemory) {
   }
 }
 
-// brix_gen's command line: the exit status and a piece of what it says (or,
-// run with a seed, the seed the reconstruction's header names).
+// brix_gen's command line (generate/testdata/command_line.txt): the exit
+// status and a piece of what it says (or, run with a seed, the seed the
+// reconstruction's header names).
 TEST(BrixGenTest, CommandLine) {
   records::testing::TempFile xy(""), recon("");
   const std::string files = " --xy " + xy.path() + " --recon " + recon.path();
-  const struct {
-    const char* args;
-    int status;
-    const char* says;
-  } cases[] = {
-      {"", 0, "1000 points, 100 years from 1900"},
-      {"--grid regular --years 1", 0, "1296 points, 1 years"},  // 16 latitudes by 81 longitudes
-      {"--seed 19 --points 10 --years 2", 0, "10 points, 2 years from 1900"},
-      {"--seed -1", 2, "--seed needs an unsigned integer"},
-      {"--seed 19x", 2, "--seed needs an unsigned integer"},
-      {"--seed 99999999999999999999", 2, "--seed needs an unsigned integer"},
-      {"--points 12001 --years 1", 0, "beyond the program's capacity (12000 points, 2500 years)"},
-      {"--points 1 --years 2501", 0, "beyond the program's capacity"},
-      {"--points 12000 --years 1", 0, ""},
-      {"--points 1 --years 2500", 0, ""},
-      {"--points", 2, "--points needs a value"},
-      {"--points 1e3", 2, "--points needs an integer, not \"1e3\""},
-      {"--step x", 2, "--step needs a number, not \"x\""},
-      {"--grid hex", 2, "--grid takes random or regular"},
-      {"--order yx", 2, "--order takes latlon or lonlat"},
-      {"--bogus 1", 2, "unknown option --bogus"},
-  };
-  for (const auto& c : cases) {
+  for (const auto& c : records::testing::cases("generate/testdata/command_line.txt", "run")) {
     std::string out;
-    EXPECT_EQ(records::testing::output_of(BRIX_GEN_PATH + files + " " + c.args + " 2>&1", &out),
-              c.status)
-        << c.args << ": " << out;
-    if (*c.says != '\0') {
-      EXPECT_NE(out.find(c.says), std::string::npos) << c.args << ": " << out;
+    EXPECT_EQ(records::testing::output_of(BRIX_GEN_PATH + files + " " + c[0] + " 2>&1", &out),
+              std::stoi(c[1]))
+        << c[0] << ": " << out;
+    if (!c[2].empty()) {
+      EXPECT_NE(out.find(c[2]), std::string::npos) << c[0] << ": " << out;
     } else {
-      EXPECT_EQ(out.find("note"), std::string::npos) << c.args << ": " << out;
+      EXPECT_EQ(out.find("note"), std::string::npos) << c[0] << ": " << out;
     }
-    if (c.args == std::string("--seed 19 --points 10 --years 2")) {
+    if (c[0] == "--seed 19 --points 10 --years 2") {
       const std::string header = recon.read().substr(0, recon.read().find('\n'));
       EXPECT_NE(header.find(", seed 19"), std::string::npos) << header;
     }

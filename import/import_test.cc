@@ -67,34 +67,6 @@ class Import : public ::testing::Test {
   e2e::Sandbox box;
 };
 
-TEST_F(Import, PackedKelvinAndSeasonsWrittenInTheStoredOrder) {
-  make("packed");
-  make("season", "nc4");
-  std::string out;
-  ASSERT_EQ(run_import("packed.nc", &out), 0) << out;
-  for (const char* says :
-       {"variable     water_temp, units K\n", "1999-12 to 2002-01 (calendar standard)",
-        "grid points  6 written, 2 left out", "left out for a missing month: 1999, 2002\n",
-        "xy_coordinates.txt\n1\nn\nrecon_sst.txt\n"})
-    EXPECT_NE(out.find(says), std::string::npos) << says << " in\n" << out;
-  // Latitude 6 lies outside the band, 5N 90E is land, 5S 270E misses 2001-02.
-  EXPECT_EQ(*box.read("xy_coordinates.txt"), "5 0\n5 180\n5 270\n-5 0\n-5 90\n-5 180\n");
-  // The means 28 + 0.1 p + 0.01 (6.5 + 12 y) of points p = 4, 6, 7, 8, 9, 10 in the years 2000 + y.
-  EXPECT_EQ(*box.read("recon_sst.txt"),
-            "packed.nc: water_temp, mean of months 1-12, latitudes -5:5, longitudes all\n"
-            " 2000    28.465    28.665    28.765    28.865    28.965    29.065\n"
-            " 2001    28.585    28.785    28.885    28.985    29.085    29.185\n");
-
-  ASSERT_EQ(run_import("--months 6-8 --years 2001:2005 --xy s.xy --recon s.txt season.nc", &out), 0)
-      << out;
-  EXPECT_EQ(*box.read("s.xy"), "0 100\n4 100\n0 110\n4 110\n");
-  // Months k = 17, 18, 19 of 2001 and twelve later for 2002: means 28 + 0.5 q and 40 + 0.5 q.
-  EXPECT_EQ(*box.read("s.txt"),
-            "season.nc: temp, mean of months 6-8, latitudes -5:5, longitudes all\n"
-            " 2001    28.000    28.500    29.000    29.500\n"
-            " 2002    40.000    40.500    41.000    41.500\n");
-}
-
 TEST_F(Import, FailuresExitWithAMessageAndLeaveEveryFileAsItWas) {
   for (const char* name : {"packed", "big", "air", "curvilinear", "rotated", "oddtime", "dateline"})
     make(name);
@@ -146,8 +118,9 @@ TEST_F(Import, FailuresExitWithAMessageAndLeaveEveryFileAsItWas) {
 // its values were made).
 TEST_F(Import, EveryGridKindWritesItsCellsWithTheirOwnPositions) {
   for (const char* name :
-       {"curvilinear", "rotated", "mesh", "fine", "oldfile", "oddtime", "air", "dateline"})
+       {"curvilinear", "rotated", "mesh", "fine", "oldfile", "oddtime", "air", "dateline", "packed"})
     make(name);
+  make("season", "nc4");
   std::string out;
   for (const auto& c : records::testing::cases("import/testdata/runs.txt", "grid")) {
     ASSERT_EQ(run_import("--force " + c[0], &out), 0) << c[0] << ": " << out;
@@ -422,31 +395,8 @@ TEST_F(Series, FilesThatDoNotMakeOneDatasetAreRefused) {
   make({.file = "tas.nc", .first = 15, .last = 35, .var = "tos"});
   make({.file = "months.nc", .first = 15, .last = 20, .unit = "months"});
   box.write("empty", "\n");
-  struct {
-    const char* args;
-    const char* says;
-    int status = 1;
-  } cases[] = {
-      {"a.nc b.nc",
-       "a.nc and b.nc both hold the step of 2001-01-15 with different values "
-       "(at latitude 2, longitude 200: 21.24 and 22.24)"},
-      {"tail.nc gap.nc a.nc",
-       "year 2001 lacks a time step in month 4 (between a.nc and gap.nc), one of "
-       "its months 1-12"},
-      {"a.nc grid.nc",
-       "grid.nc is not on the grid of a.nc: the latitude of the cell at row 1, "
-       "column 1 is -2.5, in a.nc -2"},
-      {"a.nc noleap.nc",
-       "a.nc's time is in the calendar standard, noleap.nc's in the calendar "
-       "noleap: the files of a dataset share one calendar"},
-      {"a.nc tas.nc", "a.nc holds the variable sst, tas.nc the variable tos"},
-      {"a.nc months.nc",
-       "brix_import: months.nc: the time variable time of sst has units "
-       "\"months since 2000-01-01\""},
-      {"--files-from nothing a.nc", "cannot read the list of files nothing"},
-      {"--files-from empty a.nc", "the list of files empty is empty", 2},
-  };
-  for (const auto& c : cases) expect_refused(c.args, c.says, c.status);
+  for (const auto& c : records::testing::cases("import/testdata/runs.txt", "refused"))
+    expect_refused(c[0], c[2], std::stoi(c[1]));
   // A file none of whose steps are used is read for its time alone.
   int status = 0;
   import("--years 2000:2000 a.nc grid.nc", &status);
@@ -561,61 +511,27 @@ TEST_F(Series, DamagedFilesAreErrorsNeverData) {
 // reader does not take is read by netCDF-C. A chunk that fails its checksum
 // is an error naming the file and the time step, and nothing is written.
 TEST_F(Series, ChunksReadDirectlyGiveWhatNetcdfGives) {
-  struct {
-    const char* storage;
-    const char* kind;
-    const char* path;  // which reading the profile names
-    bool unlimited = true;
-    const char* type = "float";
-    const char* scale = nullptr;  // integers that need all their bytes, scaled to degrees
-  } cases[] = {
-      {"sst:_ChunkSizes = 1, 2, 3 ; sst:_DeflateLevel = 1 ; sst:_Shuffle = \"true\" ;", "nc4",
-       "chunks read directly"},
-      {"sst:_ChunkSizes = 1, 2, 3 ; sst:_DeflateLevel = 4 ;", "nc4", "chunks read directly"},
-      {"sst:_ChunkSizes = 3, 2, 3 ; sst:_DeflateLevel = 1 ; sst:_Shuffle = \"true\" ; "
-       "sst:_Fletcher32 = \"true\" ;",
-       "nc4", "chunks read directly"},
-      {"sst:_ChunkSizes = 5, 1, 2 ; sst:_DeflateLevel = 1 ;", "nc4", "chunks read directly"},
-      {"sst:_ChunkSizes = 7, 2, 3 ;", "nc4", "chunks read directly"},
-      // Chunks of doubles and of integers; one of 36 steps of doubles (1728
-      // bytes) with a checksum.
-      {"sst:_ChunkSizes = 2, 2, 3 ; sst:_DeflateLevel = 1 ;", "nc4", "chunks read directly", true,
-       "double"},
-      {"sst:_ChunkSizes = 36, 2, 3 ; sst:_Fletcher32 = \"true\" ;", "nc4", "chunks read directly",
-       false, "double"},
-      {"sst:_ChunkSizes = 4, 2, 3 ; sst:_Shuffle = \"true\" ; sst:_DeflateLevel = 2 ;", "nc4",
-       "chunks read directly", true, "int", "1e-5"},
-      {"sst:_ChunkSizes = 3, 2, 3 ;", "nc4", "chunks read directly", true, "ubyte"},
-      {"sst:_ChunkSizes = 3, 2, 3 ;", "nc4", "chunks read directly", true, "byte"},
-      {"sst:_ChunkSizes = 3, 2, 3 ;", "nc4", "chunks read directly", true, "ushort"},
-      {"sst:_ChunkSizes = 3, 2, 3 ;", "nc4", "chunks read directly", true, "short"},
-      {"sst:_ChunkSizes = 3, 2, 3 ;", "nc4", "chunks read directly", true, "uint", "1e-5"},
-      {"sst:_ChunkSizes = 3, 2, 3 ;", "nc4", "chunks read directly", true, "int64", "1e-9"},
-      {"sst:_ChunkSizes = 3, 2, 3 ;", "nc4", "chunks read directly", true, "uint64", "1e-9"},
-      {"sst:_Storage = \"contiguous\" ;", "nc4", "read through netCDF-C", false},
-      {"", "classic", "read through netCDF-C"},
-  };
   const std::string profile = "BRIX_IMPORT_PROFILE=1 ";
-  for (const auto& c : cases) {
-    const std::string storage =
-        c.storage + (c.scale ? std::string(" sst:scale_factor = ") + c.scale + " ;" : "");
-    const double unit = c.scale ? std::strtod(c.scale, nullptr) : 0;
+  for (const auto& c : records::testing::cases("import/testdata/runs.txt", "chunks")) {
+    const bool scaled = c[5] != "-";
+    const std::string storage = c[0] + (scaled ? " sst:scale_factor = " + c[5] + " ;" : "");
+    const double unit = scaled ? std::strtod(c[5].c_str(), nullptr) : 0;
     make({.file = "c.nc",
           .storage = storage.c_str(),
-          .unlimited = c.unlimited,
-          .type = c.type,
+          .unlimited = c[3] == "unlimited",
+          .type = c[4].c_str(),
           .value = [unit](int k, int c) {
             double v = 20 + 0.1 * k + 0.01 * c;
             return unit ? std::round(v / unit) : v;
           }},
-         c.kind);
+         c[1]);
     int status = 0;
     const std::string netcdf = import("c.nc", &status, "BRIX_IMPORT_CHUNKS=netcdf");
-    ASSERT_EQ(status, 0) << c.storage << ": " << netcdf;
+    ASSERT_EQ(status, 0) << c[0] << ": " << netcdf;
     for (const char* threads : {"1", "2"}) {
       EXPECT_EQ(import(std::string("-j ") + threads + " c.nc", &status, profile), netcdf)
-          << c.storage << ", " << threads << " threads";
-      EXPECT_NE(last_out_.find(c.path), std::string::npos) << c.storage << ": " << last_out_;
+          << c[0] << ", " << threads << " threads";
+      EXPECT_NE(last_out_.find(c[2]), std::string::npos) << c[0] << ": " << last_out_;
     }
   }
   // Step 5's six values as stored (uncompressed, with a checksum), one of
