@@ -1,14 +1,12 @@
 """Tests of brix_collect: its tidy table against the tables brix_eli writes,
 field by field; its ensemble statistics against values worked out by hand;
-its refusal of bad run folders; and its columns against the program's.
-
-ctest passes the built programs as BRIX_ELI and BRIX_GEN; the run folders
-are made by workflow/brix_run (BRIX_RUN)."""
+its refusal of bad run folders. ctest passes BRIX_ELI, BRIX_GEN and BRIX_RUN."""
 
 import csv
 import json
 import math
 import os
+import pathlib
 import re
 import shutil
 import struct
@@ -39,32 +37,24 @@ def tmp():
         yield d
 
 
-def readme_columns():
-    """The README's column tables of the two output tables: (name, first,
-    last), 1-based and inclusive. They are held against the program's
-    headings by tests/plot_test.sh."""
-    text = open(os.path.join(ROOT, "README.md"), encoding="utf-8").read()
-    tables = [[(m[3], int(m[1]), int(m[2]))
-               for m in re.finditer(r"^\| (\d+)–(\d+) \| (\w+) \|", t, re.M)]
-              for t in text.split("\n\n") if t.startswith("| Columns | Heading")]
-    assert len(tables) == 2, "README: two column tables of the output tables"
-    return {YEARLY: tables[0], SPLINE: tables[1]}
-
-
-COLUMNS = readme_columns()
+# The README's two column tables of the output tables: (name, first, last),
+# 1-based and inclusive; tests/plot_test.sh holds them against the program's.
+COLUMNS = dict(zip((YEARLY, SPLINE), [
+    [(m[3], int(m[1]), int(m[2])) for m in re.finditer(r"^\| (\d+)–(\d+) \| (\w+) \|", t, re.M)]
+    for t in pathlib.Path(ROOT, "README.md").read_text(encoding="utf-8").split("\n\n")
+    if t.startswith("| Columns | Heading")], strict=True))
 # Columns ending in 2, and NPSpl, hold the spline.
 SMOOTHED = [n for n, _, _ in COLUMNS[SPLINE] if n.endswith("2") or n == "NPSpl"]
 
 
 def fields(path, table):
     """Rows of {column: field text} cut at the README's columns."""
-    with open(path) as f:
-        lines = f.read().split("\n")[1:-1]
+    lines = pathlib.Path(path).read_text().split("\n")[1:-1]
     return [{n: line[a - 1:b] for n, a, b in COLUMNS[table]} for line in lines]
 
 
-def collect(*args, cwd=None):
-    return subprocess.run([COLLECT, *args], capture_output=True, text=True, cwd=cwd)
+def collect(*args):
+    return subprocess.run([COLLECT, *args], capture_output=True, text=True)
 
 
 def read_csv(path):
@@ -72,21 +62,10 @@ def read_csv(path):
         return list(csv.DictReader(f))
 
 
-def brix_run(folder, xy, recon, labels, period="5"):
-    done = subprocess.run([RUN, "all", "--dir", folder, "--xy", xy, "--recon", recon,
-                           "--brix-eli", ELI, "--threshold", "28.5", "--period", period]
-                          + [f"--label={label}" for label in labels],
-                          capture_output=True, text=True)
-    assert done.returncode == 0, done.stderr
-
-
 def recon_file(path, first_year, rows):
-    """A reconstruction file: a header, then per year the year in 5 columns
-    and each value in 10 with 3 decimals."""
-    with open(path, "w") as f:
-        f.write("hand-made\n")
-        for i, values in enumerate(rows):
-            f.write(f"{first_year + i:5d}" + "".join(f"{v:10.3f}" for v in values) + "\n")
+    """A header, then per year the year in 5 columns and each value in 10."""
+    pathlib.Path(path).write_text("hand-made\n" + "".join(
+        f"{first_year + i:5d}" + "".join(f"{v:10.3f}" for v in r) + "\n" for i, r in enumerate(rows)))
 
 
 def as_number(text):
@@ -99,12 +78,10 @@ def as_number(text):
 def expected_cell(name, text, refused):
     """What the README says the tidy table holds for a field of a table."""
     t = text.strip()
-    value = as_number(t) if "*" not in t else None
-    if value is None or not math.isfinite(value):
-        return ""
-    if name in SMOOTHED and (refused or value in MARKERS):
-        return ""
-    return t
+    value = as_number(t)  # None for asterisks
+    gap = value is None or not math.isfinite(value) or (
+        name in SMOOTHED and (refused or value in MARKERS))
+    return "" if gap else t
 
 
 @needs_programs
@@ -116,8 +93,7 @@ def test_tidy_table_holds_every_field_of_both_tables(tmp):
                         "--xy", f"{tmp}/{name}.xy", "--recon", f"{tmp}/{name}.sst"],
                        check=True, capture_output=True)
     # Four points, three in the band (the last is at 10N).
-    with open(f"{tmp}/edge.xy", "w") as f:
-        f.write("0 150\n0 160\n2 170\n10 180\n")
+    pathlib.Path(f"{tmp}/edge.xy").write_text("0 150\n0 160\n2 170\n10 180\n")
     # Three years: none warm (NaN means), one warm point (NaN spread), two
     # warm points of which one is too hot for the 8-column fields
     # (asterisks); too few years for the spline, which leaves its marker.
@@ -132,18 +108,20 @@ def test_tidy_table_holds_every_field_of_both_tables(tmp):
             ("short", "edge", ["dataset=EDGE", "member=short"]),
             ("spike", "edge", ["dataset=EDGE", "member=spike"])]
     for name, xy, labels in runs:
-        brix_run(f"{tmp}/{name}", f"{tmp}/{xy}.xy", f"{tmp}/{name}.sst", labels)
+        done = subprocess.run([RUN, "all", "--dir", f"{tmp}/{name}", "--xy", f"{tmp}/{xy}.xy",
+                               "--recon", f"{tmp}/{name}.sst", "--brix-eli", ELI, "--threshold",
+                               "28.5", "--period", "5", *(f"--label={x}" for x in labels)],
+                              capture_output=True, text=True)
+        assert done.returncode == 0, done.stderr
 
     done = collect("--out", tmp, "--no-picture", "--span", "all",
                    *(f"{tmp}/{name}" for name, _, _ in runs))
     assert done.returncode == 0, done.stderr
     rows = read_csv(f"{tmp}/eli_tidy.csv")
-    with open(f"{tmp}/eli_tidy.csv") as f:
-        heading = f.readline().rstrip("\n").split(",")
+    heading = pathlib.Path(f"{tmp}/eli_tidy.csv").read_bytes().decode().split("\n")[0].split(",")
     yearly = [n for n, _, _ in COLUMNS[YEARLY]]
-    assert heading == (["dataset", "member", "experiment", "note", "run", "threshold", "period",
-                        "band_points"] + yearly
-                       + [n for n, _, _ in COLUMNS[SPLINE] if n not in yearly])
+    assert heading == ["dataset", "member", "experiment", "note", "run", "threshold", "period",
+                       "band_points", *yearly, *(n for n, _, _ in COLUMNS[SPLINE] if n not in yearly)]
 
     at = 0
     for name, _, labels in runs:
@@ -151,18 +129,16 @@ def test_tidy_table_holds_every_field_of_both_tables(tmp):
         ytable, stable = fields(f"{folder}/{YEARLY}", YEARLY), fields(f"{folder}/{SPLINE}", SPLINE)
         refused = any(as_number(stable[0][n].strip()) in MARKERS for n in SMOOTHED)
         label = dict(item.split("=", 1) for item in labels)
+        facts = {k: label.get(k, "") for k in ("dataset", "member", "experiment", "note")} | {
+            "run": folder, "threshold": "28.5", "period": "5",
+            "band_points": "32" if label["dataset"] == "GEN" else "3"}
         for yrow, srow in zip(ytable, stable, strict=True):
             row = rows[at]
             at += 1
-            assert row["run"] == folder
-            for key in ("dataset", "member", "experiment", "note"):
-                assert row[key] == label.get(key, "")
-            assert (row["threshold"], row["period"]) == ("28.5", "5")
-            assert row["band_points"] == ("32" if label["dataset"] == "GEN" else "3")
-            for table_row in (yrow, srow):
-                for column, text in table_row.items():
-                    assert row[column] == expected_cell(column, text, refused), \
-                        (name, row["Year"], column, text)
+            assert {k: row[k] for k in facts} == facts
+            for column, text in [*yrow.items(), *srow.items()]:
+                assert row[column] == expected_cell(column, text, refused), \
+                    (name, row["Year"], column, text)
     assert at == len(rows) == 30 + 40 + 3 + 8
 
     def cells(member, column):
@@ -173,8 +149,7 @@ def test_tidy_table_holds_every_field_of_both_tables(tmp):
     assert cells("short", "NPeak") == ["0.000", "0.333", "0.667"]
     assert cells("short", "MN_Lon") == ["", "150.00", "155.00"]
     assert cells("short", "SD_Lon")[1] == "" and cells("short", "MN_Tmp")[2] == ""
-    for column in SMOOTHED:
-        assert cells("short", column) == ["", "", ""], column
+    assert {c: cells("short", c) for c in SMOOTHED} == {c: ["", "", ""] for c in SMOOTHED}
     tmp_mn2 = cells("spike", "TmpMN2")
     assert cells("spike", "TmpMN1")[0] == "" and tmp_mn2[0] == ""
     assert sum(re.fullmatch(r"-?\d+\.\d{3}", v) is not None for v in tmp_mn2[1:]) >= 3, tmp_mn2
@@ -182,32 +157,21 @@ def test_tidy_table_holds_every_field_of_both_tables(tmp):
     assert cells("spike", "LonSD2") == [""] * 8  # a NaN year makes its series NaN
 
 
-def table(path, table_name, heading, rows):
-    """A table as brix_eli lays it out: the heading line, then each row's
-    values right-aligned in the README's columns (a column not given holds
-    1.00)."""
-    with open(path, "w") as f:
-        f.write(heading)
-        for row in rows:
-            f.write("".join(str(row.get(n, "1.00")).rjust(b - a + 1)
-                            for n, a, b in COLUMNS[table_name]) + "\n")
-
-
-def hand_run(folder, dataset, first, values, member=""):
-    """A run folder with hand-made tables: values holds per year
-    (NPeak, MN_Lon, LonMN2); the smoothed warm fraction is NPeak + 0.01."""
+def hand_run(folder, dataset, first, values):
+    """A run folder with hand-made tables laid out as brix_eli does, under the
+    example's headings: values holds per year (NPeak, MN_Lon, LonMN2); the
+    smoothed warm fraction is NPeak + 0.01; a column not given holds 1.00."""
     os.makedirs(folder)
-    headings = {}
-    for name in (YEARLY, SPLINE):
-        with open(os.path.join(ROOT, "examples", "expected", name)) as f:
-            headings[name] = f.readline()
     years = [dict(Year=first + i, NPeak=p, MN_Lon=lon, LonMN1=lon, LonMN2=lon2,
                   NPSpl=f"{float(p) + 0.01:.3f}")
              for i, (p, lon, lon2) in enumerate(values)]
-    table(f"{folder}/{YEARLY}", YEARLY, headings[YEARLY], years)
-    table(f"{folder}/{SPLINE}", SPLINE, headings[SPLINE], years)
+    for name in (YEARLY, SPLINE):
+        heading = pathlib.Path(ROOT, "examples", "expected", name).read_text().split("\n")[0]
+        pathlib.Path(folder, name).write_text(heading + "\n" + "".join(
+            "".join(str(y.get(n, "1.00")).rjust(b - a + 1) for n, a, b in COLUMNS[name]) + "\n"
+            for y in years))
     with open(f"{folder}/run.json", "w") as f:
-        json.dump({"label": {"dataset": dataset, "member": member},
+        json.dump({"label": {"dataset": dataset, "member": ""},
                    "facts": {"first_year": first, "years": len(values), "threshold": 28.5,
                              "period": 10, "band_points": 10}}, f)
 
@@ -253,22 +217,14 @@ def test_ensemble_statistics_worked_out_by_hand(tmp, span, years):
     rows = read_csv(f"{tmp}/eli_ensemble.csv")
     assert [(int(r["Year"]), r["series"]) for r in rows] == [(y, s) for y in years for s in series]
     got = {(int(r["Year"]), r["series"]): r for r in rows}
-    checked = 0
-    for key, want in BY_HAND.items():
-        if key[0] not in years:
-            continue
-        row = got[key]
+    for key in [key for key in BY_HAND if key[0] in years]:
+        row, want = got[key], BY_HAND[key]
         assert int(row["count"]) == want[0], key
         for name, value in zip(("mean", "sd", "min", "median", "max"), want[1:]):
-            if value is None:
-                assert row[name] == "", (key, name)
-            else:
-                assert math.isclose(float(row[name]), value, abs_tol=1e-9), (key, name, row[name])
-        checked += 1
-    assert checked >= 8
+            assert (row[name] == "") if value is None else \
+                math.isclose(float(row[name]), value, abs_tol=1e-9), (key, name, row[name])
     if drawn:
-        with open(f"{tmp}/eli_ensemble.png", "rb") as f:
-            head = f.read(24)
+        head = pathlib.Path(f"{tmp}/eli_ensemble.png").read_bytes()[:24]
         assert head[:8] == b"\x89PNG\r\n\x1a\n" and struct.unpack(">II", head[16:24]) == (900, 800)
     picture = {(int(r["Year"]), r["series"]): r for r in read_csv(f"{tmp}/picture.csv")}
     assert sorted(picture) == sorted((y, s) for y in years for s in ("LonMN2", "NPSpl"))
@@ -277,52 +233,34 @@ def test_ensemble_statistics_worked_out_by_hand(tmp, span, years):
     assert (lon["P"], lon["Q"], lon["R"]) == ("153.00", "163.00", "173.00")
 
 
-def cut_tail(path, n):
-    with open(path, "rb") as f:
-        data = f.read()
-    with open(path, "wb") as f:
-        f.write(data[:-n])
+def edit(folder, name, change):
+    """Rewrites a file of a folder with change(its text)."""
+    path = pathlib.Path(folder, name)
+    path.write_text(change(path.read_text()))
 
 
-def drop_last_line(path):
-    with open(path) as f:
-        lines = f.readlines()
-    with open(path, "w") as f:
-        f.writelines(lines[:-1])
-
-
-def replace_in(path, old, new):
-    with open(path) as f:
-        text = f.read()
-    with open(path, "w") as f:
-        f.write(text.replace(old, new, 1))
-
-
-def relabel(folder, dataset):
-    with open(f"{folder}/run.json") as f:
-        record = json.load(f)
-    record["label"]["dataset"] = dataset
-    with open(f"{folder}/run.json", "w") as f:
-        json.dump(record, f)
+def drop_last_line(text):
+    return "".join(text.splitlines(True)[:-1])
 
 
 # How Q is spoilt, and what the message says besides Q's folder.
 BAD = [
-    ("no tables", lambda q: [os.unlink(f"{q}/{t}") for t in (YEARLY, SPLINE)],
-     "no Brix_ELI_5N-5S.txt"),
+    ("no tables", lambda q: [os.unlink(f"{q}/{t}") for t in (YEARLY, SPLINE)], "no Brix_ELI_5N-5S.txt"),
     ("no record", lambda q: os.unlink(f"{q}/run.json"), "no run.json"),
-    ("yearly table cut within a row", lambda q: cut_tail(f"{q}/{YEARLY}", 20), "cut short"),
-    ("a row short of a character", lambda q: replace_in(f"{q}/{SPLINE}", " 2001  0.200", " 2001 0.200"),
+    ("yearly table cut within a row", lambda q: edit(q, YEARLY, lambda t: t[:-20]), "cut short"),
+    ("a row short of a character",
+     lambda q: edit(q, SPLINE, lambda t: t.replace(" 2001  0.200", " 2001 0.200", 1)),
      "line 3 has 105 characters, its heading 106"),
     ("the spline table of another run", lambda q: shutil.copyfile(f"{q}/../P/{SPLINE}", f"{q}/{SPLINE}"),
      "the two tables disagree in 2000: NPeak is 0.700 and 0.500"),
-    ("spline table cut at a row's end", lambda q: drop_last_line(f"{q}/{SPLINE}"),
+    ("spline table cut at a row's end", lambda q: edit(q, SPLINE, drop_last_line),
      "the two tables hold other years"),
-    ("both cut at a row's end", lambda q: [drop_last_line(f"{q}/{t}") for t in (YEARLY, SPLINE)],
+    ("both cut at a row's end", lambda q: [edit(q, t, drop_last_line) for t in (YEARLY, SPLINE)],
      "where run.json says 2000 to 2003: a table is cut short"),
-    ("a field that is no number", lambda q: replace_in(f"{q}/{YEARLY}", "160.00", "16O.00"),
+    ("a field that is no number", lambda q: edit(q, YEARLY, lambda t: t.replace("160.00", "16O.00", 1)),
      "'16O.00', not a number"),
-    ("two runs of one label", lambda q: relabel(q, "P"), "the same label as "),
+    ("two runs of one label", lambda q: edit(q, "run.json", lambda t: t.replace('"Q"', '"P"')),
+     "the same label as "),
 ]
 
 
@@ -332,8 +270,7 @@ def test_bad_run_folders_are_named_and_nothing_is_written(tmp, spoil, message):
     spoil(runs[1])
     out = f"{tmp}/out"
     os.makedirs(out)
-    with open(f"{out}/eli_tidy.csv", "w") as f:
-        f.write("an earlier table\n")
+    pathlib.Path(f"{out}/eli_tidy.csv").write_text("an earlier table\n")
     done = collect("--out", out, "--picture-data", f"{out}/picture.csv", *runs)
     assert done.returncode == 1
     assert done.stderr.startswith(f"brix_collect: {runs[1]}: ") and message in done.stderr, \
@@ -341,7 +278,7 @@ def test_bad_run_folders_are_named_and_nothing_is_written(tmp, spoil, message):
     if "same label" in message:
         assert runs[0] in done.stderr
     assert sorted(os.listdir(out)) == ["eli_tidy.csv"]
-    assert open(f"{out}/eli_tidy.csv").read() == "an earlier table\n"
+    assert pathlib.Path(f"{out}/eli_tidy.csv").read_text() == "an earlier table\n"
 
 
 def test_runs_without_a_shared_year_are_refused_with_span_shared(tmp):

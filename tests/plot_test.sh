@@ -1,21 +1,15 @@
 #!/usr/bin/env bash
-# tools/plot-eli: draws a smoothed table to a 900x1050 PNG, reads fixed-width
-# fields that touch, turns NaN, infinities, asterisks and the spline's marker
-# in smoothed columns into gaps, and refuses what is not a smoothed table.
+# tools/plot-eli: a 900x1050 PNG of a smoothed table, fields that touch, gaps for
+# NaN, infinities, asterisks and the spline's marker; other tables refused.
 set -uo pipefail
-if ! command -v gnuplot >/dev/null; then
-  echo "skipped: gnuplot is missing (tools/setup installs gnuplot-nox)"
-  exit 77
-fi
+command -v gnuplot >/dev/null || { echo "skipped: gnuplot is missing (tools/setup installs gnuplot-nox)"; exit 77; }
 root="${1:-$(cd "$(dirname "$0")/.." && pwd)}"
 plot="$root/tools/plot-eli"
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-png_size() {  # the PNG's WIDTHxHEIGHT from its header
-  python3 -c 'import struct,sys; d=open(sys.argv[1],"rb").read(24); assert d[:8]==b"\x89PNG\r\n\x1a\n"; print("%dx%d" % struct.unpack(">II", d[16:24]))' "$1" 2>/dev/null
-}
+png_size() { python3 -c 'import struct,sys; d=open(sys.argv[1],"rb").read(24); assert d[:8]==b"\x89PNG\r\n\x1a\n"; print("%dx%d" % struct.unpack(">II", d[16:24]))' "$1" 2>/dev/null; }
 
 "$plot" "$root/examples/expected/Brix_ELI_5N-5S_Spline.txt" "$tmp/example.png" >/dev/null \
   || fail "example: status $?"
@@ -43,27 +37,21 @@ for bad in missing yearly empty; do
   "$plot" "$tmp/$bad.txt" "$tmp/bad.png" >/dev/null 2>&1 && fail "$bad: accepted"
   [ -e "$tmp/bad.png" ] && fail "$bad: wrote a PNG"
 done
-# One definition of the columns: the headings of the tables the program
-# writes (the committed example outputs, which the example test holds
-# against the program), each name ending its field, against tools/plot-eli's
-# COLUMNS and the README's column tables.
+# One definition of the columns: the headings of the committed example outputs
+# (the example test holds them against the program), each name ending its
+# field, against tools/plot-eli's COLUMNS and the README's column tables.
 python3 - "$root" <<'PY' || fail "the tables, tools/plot-eli and the README disagree on the columns"
 import importlib.machinery, re, sys, types
 root = sys.argv[1]
 def heading(name):
     line = open(f"{root}/examples/expected/{name}").readline().rstrip("\n")
-    cols, start = [], 1
-    for m in re.finditer(r"\S+", line):
-        cols.append((m.group(), start, m.end()))
-        start = m.end() + 1
-    return cols
+    return [(m[0].strip(), m.start() + 1, m.end()) for m in re.finditer(r" *\S+", line)]
 readme = [[(m[3], int(m[1]), int(m[2])) for m in re.finditer(r"^\| (\d+)–(\d+) \| (\w+) \|", t, re.M)]
           for t in open(f"{root}/README.md").read().split("\n\n") if t.startswith("| Columns")]
 plot = types.ModuleType("plot_eli")
 exec(importlib.machinery.SourceFileLoader("plot_eli", f"{root}/tools/plot-eli").get_source("plot_eli"), plot.__dict__)
 yearly, smoothed = heading("Brix_ELI_5N-5S.txt"), heading("Brix_ELI_5N-5S_Spline.txt")
-ok = plot.COLUMNS == smoothed and yearly in readme and smoothed in readme
-if not ok:
+if not (plot.COLUMNS == smoothed and yearly in readme and smoothed in readme):
     sys.exit(f"tables {yearly} {smoothed}\nplot-eli {plot.COLUMNS}\nREADME {readme}")
 PY
 

@@ -1,10 +1,8 @@
-"""Tests of the workflow: snakemake on three small datasets of two members
-each (netCDF files made with ncgen, one dataset in two files a member, and
-brix_eli inputs from brix_gen) runs end to end; a broken file fails its own
-dataset alone and a rerun redoes only that; the SLURM profile submits the
-same rules through sbatch (a stand-in here); bad configurations are refused.
-
-ctest passes the built programs as BRIX_IMPORT, BRIX_ELI and BRIX_GEN."""
+"""Tests of the workflow on three datasets of two members each (netCDF made
+with ncgen, one dataset in two files a member; brix_gen's text inputs): it
+runs end to end; a broken file fails its own dataset alone and a rerun redoes
+only that; the SLURM profile goes through a stand-in sbatch; bad
+configurations are refused. ctest passes BRIX_IMPORT, BRIX_ELI, BRIX_GEN."""
 
 import csv
 import datetime
@@ -12,6 +10,7 @@ import hashlib
 import json
 import math
 import os
+import pathlib
 import shutil
 import subprocess
 import sys
@@ -31,16 +30,14 @@ YEARLY, SPLINE = "Brix_ELI_5N-5S.txt", "Brix_ELI_5N-5S_Spline.txt"
 
 
 def missing():
-    if shutil.which("snakemake") is None:
-        return "snakemake is not installed (tools/setup installs it)"
-    if shutil.which("ncgen") is None:
-        return "ncgen is not installed (tools/setup installs netcdf-bin)"
+    for tool, package in (("snakemake", "it"), ("ncgen", "netcdf-bin")):
+        if shutil.which(tool) is None:
+            return f"{tool} is not installed (tools/setup installs {package})"
     for name, path in PROGRAMS.items():
         if not path or not os.path.exists(path):
             why = " (it is built where netCDF-C is found)" if name == "brix_import" else ""
             return (f"no built {name}{why}: ctest passes the built programs as BRIX_IMPORT, "
                     "BRIX_ELI and BRIX_GEN")
-    return None
 
 
 needs_workflow = pytest.mark.skipif(missing() is not None, reason=str(missing()))
@@ -51,14 +48,9 @@ MONTH_START = (0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334)
 def netcdf(path, years, seed):
     """A monthly SST field on a 5 by 4 grid, noleap days since 1850."""
     lats, lons = [-6, -3, 0, 3, 6], [140, 160, 180, 200]
-    times, values = [], []
-    for y in years:
-        for m in range(12):
-            times.append((y - 1850) * 365 + MONTH_START[m] + 14)
-            shift = 15 * math.sin(0.9 * y + seed)
-            for la in lats:
-                for lo in lons:
-                    values.append(f"{28.9 - 0.03 * abs(lo - 160 - shift) - 0.05 * la * la:.3f}")
+    times = [(y - 1850) * 365 + start + 14 for y in years for start in MONTH_START]
+    values = [f"{28.9 - 0.03 * abs(lo - 160 - 15 * math.sin(0.9 * y + seed)) - 0.05 * la * la:.3f}"
+              for y in years for _ in MONTH_START for la in lats for lo in lons]
     text = f"""netcdf sst {{
 dimensions: time = UNLIMITED ; lat = 5 ; lon = 4 ;
 variables:
@@ -74,10 +66,7 @@ data:
 }}
 """
     os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path + ".cdl", "w") as f:
-        f.write(text)
-    subprocess.run(["ncgen", "-o", path, path + ".cdl"], check=True)
-    os.unlink(path + ".cdl")
+    subprocess.run(["ncgen", "-o", path], input=text, text=True, check=True)  # CDL on stdin
 
 
 # run folder: its years
@@ -113,10 +102,7 @@ def config(d, only=("MULTI", "ONE", "GEN"), **top):
            "programs": {k: v for k, v in PROGRAMS.items() if k != "brix_gen"},
            "datasets": {k: settings[k] for k in only}}
     cfg.update(top)  # a change of a test, datasets: included
-    path = f"{d}/config.yaml"
-    with open(path, "w") as f:
-        json.dump(cfg, f, indent=1)  # JSON is YAML
-    return path
+    pathlib.Path(d, "config.yaml").write_text(json.dumps(cfg, indent=1))  # JSON is YAML
 
 
 def snakemake(d, *args, env=None):
@@ -135,18 +121,15 @@ def tmp():
 @pytest.mark.skipif(not PROGRAMS["brix_eli"], reason="needs the built brix_eli as BRIX_ELI")
 def test_a_failing_brix_eli_leaves_its_message_and_no_record():
     with tempfile.TemporaryDirectory(prefix="workflow_test.") as d:
-        with open(f"{d}/xy", "w") as f:
-            f.write("0 150\n0 160\n")
-        recon = "hand-made\n" + "".join(f"{y:5d}{29.0:10.3f}{27.0:10.3f}\n" for y in range(1950, 1960))
-        with open(f"{d}/sst", "w") as f:
-            f.write(recon)
+        pathlib.Path(f"{d}/xy").write_text("0 150\n0 160\n")
+        pathlib.Path(f"{d}/sst").write_text("hand-made\n" + "".join(
+            f"{y:5d}{29.0:10.3f}{27.0:10.3f}\n" for y in range(1950, 1960)))
         run = [os.path.join(HERE, "brix_run"), "all", "--dir", f"{d}/run", "--xy", f"{d}/xy",
                "--recon", f"{d}/sst", "--threshold", "28.5", "--period", "5",
                "--label", "dataset=D", "--brix-eli", PROGRAMS["brix_eli"]]
         done = subprocess.run(run, capture_output=True, text=True)
         assert done.returncode == 0, done.stderr
-        with open(f"{d}/run/run.json") as f:
-            facts = json.load(f)["facts"]
+        facts = json.loads(pathlib.Path(f"{d}/run/run.json").read_text())["facts"]
         assert facts == {"grid_points": 2, "first_year": 1950, "last_year": 1959, "years": 10,
                          "threshold": 28.5, "period": 5, "band_points": 2}
         open(f"{d}/sst", "w").close()  # an empty reconstruction file ends brix_eli's run
@@ -154,8 +137,7 @@ def test_a_failing_brix_eli_leaves_its_message_and_no_record():
         assert done.returncode == 1
         assert done.stderr.startswith(f"brix_run: {d}/run: eli: brix_eli failed (status 255; ")
         assert "? Attempt to read past end of file" in done.stderr
-        left = set(os.listdir(f"{d}/run"))
-        assert not left & {"run.json", YEARLY, SPLINE}, left
+        assert not set(os.listdir(f"{d}/run")) & {"run.json", YEARLY, SPLINE}
 
 
 def read_csv(path):
@@ -164,18 +146,15 @@ def read_csv(path):
 
 
 def table_years(folder, name):
-    with open(f"{folder}/{name}") as f:
-        return [int(line[:5]) for line in f.read().split("\n")[1:-1]]
+    return [int(line[:5]) for line in pathlib.Path(folder, name).read_text().split("\n")[1:-1]]
 
 
 def assert_run_complete(d, run):
     folder = f"{d}/results/runs/{run}"
     for name in (YEARLY, SPLINE):
         assert table_years(folder, name) == list(YEARS[run]), (run, name)
-    with open(f"{folder}/run.json") as f:
-        record = json.load(f)
-    dataset, member = run.split("/")
-    assert (record["label"]["dataset"], record["label"]["member"]) == (dataset, member)
+    record = json.loads(pathlib.Path(folder, "run.json").read_text())
+    assert f'{record["label"]["dataset"]}/{record["label"]["member"]}' == run
     return record
 
 
@@ -184,21 +163,19 @@ def test_three_datasets_of_two_members_run_end_to_end(tmp):
     config(tmp)
     done = snakemake(tmp, "--cores", "2")
     assert done.returncode == 0, done.stderr
-    for run in YEARS:
-        record = assert_run_complete(tmp, run)
+    records = {run: assert_run_complete(tmp, run) for run in YEARS}
+    for record in records.values():
         assert record["brix_eli"]["answers"][4:] == ["28.5", "5"]
         assert record["facts"]["threshold"] == 28.5 and record["facts"]["period"] == 5
         assert datetime.datetime.fromisoformat(record["date"]).tzinfo is not None
         assert record["timing"]["brix_eli"]["wall_s"] >= 0
 
-    # The record of a member in two files: both with their SHA-256, the
-    # options and summary of the import, the version, the answers.
-    record = assert_run_complete(tmp, "MULTI/r1")
+    # The record of a member in two files.
+    record = records["MULTI/r1"]
     files = record["inputs"]["files"]
     assert [os.path.basename(f["path"]) for f in files] == ["r1_1850-1855.nc", "r1_1856-1861.nc"]
-    for f in files:
-        with open(f["path"], "rb") as data:
-            assert f["sha256"] == hashlib.sha256(data.read()).hexdigest()
+    assert [f["sha256"] for f in files] == [
+        hashlib.sha256(pathlib.Path(f["path"]).read_bytes()).hexdigest() for f in files]
     imported = record["inputs"]["brix_import"]
     assert imported["options"] == ["--lon", "120:280"]
     version = subprocess.run([PROGRAMS["brix_import"], "--version"], capture_output=True,
@@ -209,7 +186,7 @@ def test_three_datasets_of_two_members_run_end_to_end(tmp):
     assert record["label"]["experiment"] == "historical"
     assert record["facts"]["band_points"] == 12 and record["facts"]["grid_points"] == 12
     assert record["timing"]["brix_import"]["wall_s"] >= 0
-    gen = assert_run_complete(tmp, "GEN/s1")
+    gen = records["GEN/s1"]
     assert gen["inputs"]["kind"] == "text" and len(gen["inputs"]["files"]) == 2
     assert gen["facts"]["band_points"] == 3 * 21  # latitudes -3, 0 and 3
 
@@ -221,8 +198,7 @@ def test_three_datasets_of_two_members_run_end_to_end(tmp):
     assert {r["count"] for r in ensemble if r["series"] == "NPeak"} == {"6"}
     picture = read_csv(f"{tmp}/results/eli_picture.csv")
     assert len(picture) == 2 * len(SHARED)
-    with open(f"{tmp}/results/eli_ensemble.png", "rb") as f:
-        assert f.read(8) == b"\x89PNG\r\n\x1a\n"
+    assert pathlib.Path(f"{tmp}/results/eli_ensemble.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
 
 
 @needs_workflow
@@ -237,21 +213,21 @@ def test_a_broken_file_fails_its_dataset_alone_and_a_rerun_redoes_it(tmp):
     said = done.stdout + done.stderr
     assert f"{broken} is cut short, perhaps an incomplete download" in said, said
     assert "brix_run: results/runs/ONE/r2: import: brix_import failed" in said
-    for run in YEARS:
-        if run != "ONE/r2":
-            assert_run_complete(tmp, run)
-    left = set(os.listdir(f"{tmp}/results/runs/ONE/r2"))
-    assert not left & {YEARLY, SPLINE, "run.json", "import.json", "recon_sst.txt"}, left
+    others = [run for run in YEARS if run != "ONE/r2"]
+    for run in others:
+        assert_run_complete(tmp, run)
+    assert not set(os.listdir(f"{tmp}/results/runs/ONE/r2")) & {
+        YEARLY, SPLINE, "run.json", "import.json", "recon_sst.txt"}
     assert not os.path.exists(f"{tmp}/results/eli_tidy.csv")
 
-    finished = {run: os.stat(f"{tmp}/results/runs/{run}/run.json").st_mtime_ns
-                for run in YEARS if run != "ONE/r2"}
+    def stamps():
+        return {run: os.stat(f"{tmp}/results/runs/{run}/run.json").st_mtime_ns for run in others}
+    finished = stamps()
     shutil.copyfile(f"{tmp}/whole.nc", broken)
     done = snakemake(tmp, "--cores", "2", "--keep-going")
     assert done.returncode == 0, done.stderr
     assert_run_complete(tmp, "ONE/r2")
-    for run, mtime in finished.items():
-        assert os.stat(f"{tmp}/results/runs/{run}/run.json").st_mtime_ns == mtime, run
+    assert stamps() == finished
     assert len(read_csv(f"{tmp}/results/eli_tidy.csv")) == sum(len(y) for y in YEARS.values())
 
 
@@ -285,16 +261,14 @@ def test_the_slurm_profile_submits_every_rule_but_collect(tmp):
     os.makedirs(state)
     for name, text in (("sbatch", STAND_IN_SBATCH), ("sacct", STAND_IN_SACCT),
                        ("scancel", "#!/bin/sh\nexit 0\n")):
-        with open(f"{bin_dir}/{name}", "w") as f:
-            f.write(text)
+        pathlib.Path(bin_dir, name).write_text(text)
         os.chmod(f"{bin_dir}/{name}", 0o755)
     # CI=true: snakemake polls its cluster jobs every second, not every ten.
     env = dict(os.environ, PATH=bin_dir + os.pathsep + os.environ["PATH"], SLURM_STATE=state,
                CI="true")
     done = snakemake(tmp, "--profile", PROFILE, "--latency-wait", "5", env=env)
     assert done.returncode == 0, done.stdout + done.stderr
-    with open(f"{state}/sbatch.log") as f:
-        calls = f.read().splitlines()
+    calls = pathlib.Path(state, "sbatch.log").read_text().splitlines()
     assert len(calls) == 4
     for rule, mem, minutes in (("import_dataset", 2000, 60), ("run_eli", 1000, 30)):
         assert sum(f"--job-name=brix-{rule} --cpus-per-task=1 --mem={mem} --time={minutes}" in c
