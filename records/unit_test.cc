@@ -86,19 +86,6 @@ TEST(UnitTest, EveryDescriptorAndEveryEnd) {
   EXPECT_EQ(::fcntl(read_fd, F_GETFD), -1);
 }
 
-// A line handed over in parts ("$" twice, as prompts are) is written once.
-TEST(UnitTest, LineHandedOverInParts) {
-  std::string text;
-  Unit unit(&text);
-  unit.put(1, "ab");
-  unit.hand_over();
-  unit.put(3, "cd");
-  unit.hand_over();
-  unit.put(6, "e");
-  unit.end_line();
-  EXPECT_EQ(text, "abcd e\n");
-}
-
 // The report and the stop end the process: they run in a child.
 TEST(UnitDeathTest, ReportAndStop) {
   TempFile file;

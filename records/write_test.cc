@@ -7,17 +7,6 @@
 
 namespace brix::records::testing {
 
-TEST(WriteTest, QuestionLineThenEchoMakeOneLineFeed) {
-  OutputUnit out;
-  TextField<80> name;
-  name.chars[0] = 'x';
-  write(out.unit(), Format("(/1x,'Enter file name for XY coordinates',t45,'==> ',$)"));
-  const std::string asked = "\n Enter file name for XY coordinates         ==> ";
-  EXPECT_EQ(out.read(), asked);
-  write(out.unit(), Format("(/1x,'XY coordinates file opened: ',a,'|')"), {name});
-  EXPECT_EQ(out.read(), asked + "\n XY coordinates file opened: x" + std::string(79, ' ') + "|\n");
-}
-
 TEST(WriteTest, Layouts) {
   for (const auto& c : cases("request.txt", "write")) {
     std::vector<Value> values;  // between the format and the text; a real has a point
