@@ -6,7 +6,9 @@
 #include <cmath>
 #include <functional>
 #include <set>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "records/test_util.h"
 
@@ -21,57 +23,37 @@ Options regular(double lat_min, double lat_max, double lon_min, double lon_max, 
   return o;
 }
 
-// Each limit of the options on both of its sides: "" where the options can be
-// generated, else a piece of the reason given.
+// Options from "name=value ..." (generate/testdata/command_line.txt).
+Options options_of(const std::string& assignments) {
+  Options o;
+  std::istringstream in(assignments);
+  for (std::string a; in >> a;) {
+    const std::string key = a.substr(0, a.find('='));
+    std::istringstream values(a.substr(a.find('=') + 1));
+    std::vector<double> v;
+    for (std::string x; std::getline(values, x, ',');) v.push_back(std::strtod(x.c_str(), nullptr));
+    if (key == "regular") o = regular(v[0], v[1], v[2], v[3], v[4]);
+    double* real = key == "step" ? &o.step : key == "comma" ? &o.messy.comma
+                 : key == "tabs" ? &o.messy.tabs : key == "blank" ? &o.messy.blank
+                 : key == "bad"  ? &o.messy.bad : nullptr;
+    int* whole = key == "years" ? &o.years : key == "first_year" ? &o.first_year
+               : key == "points" ? &o.points : nullptr;
+    if (real) *real = v[0];
+    if (whole) *whole = static_cast<int>(v[0]);
+    if (!real && !whole && key != "regular") ADD_FAILURE() << "no option " << key;
+  }
+  return o;
+}
+
 TEST(GenerateTest, OptionsAreRefusedJustBeyondEachLimit) {
-  const double nan = std::nan("");
-  const struct {
-    std::function<void(Options&)> set;
-    const char* says;
-  } cases[] = {
-      {[](Options& o) { o.years = 0; }, ""},
-      {[](Options& o) { o.years = -1; }, "must not be negative"},
-      {[](Options& o) { o.first_year = -9999; }, ""},
-      {[](Options& o) { o.first_year = -10000; }, "years must lie within -9999 to 99999"},
-      {[](Options& o) { o.first_year = 99900, o.years = 100; }, ""},
-      {[](Options& o) { o.first_year = 99900, o.years = 101; }, "years must lie"},
-      {[](Options& o) { o.first_year = 100001, o.years = 0; }, ""},  // no year to write
-      {[](Options& o) { o.messy.comma = 1; }, ""},
-      {[](Options& o) { o.messy.tabs = 1.001; }, "messy fractions"},
-      {[](Options& o) { o.messy.blank = -0.001; }, "messy fractions"},
-      {[&](Options& o) { o.messy.bad = nan; }, "messy fractions"},
-      {[](Options& o) { o.points = 1; }, ""},
-      {[](Options& o) { o.points = 0; }, "1 to 1000000 points"},
-      {[](Options& o) { o.points = 1000000; }, ""},
-      {[](Options& o) { o.points = 1000001; }, "1 to 1000000 points"},
-      {[](Options& o) { o.step = 0; }, ""},  // the random grid has no step
-      {[](Options& o) { o = regular(-5, 5, 0, 10, 0); }, "step must be positive"},
-      {[&](Options& o) { o = regular(-5, 5, 0, 10, nan); }, "step must be positive"},
-      {[](Options& o) { o = regular(-90, 90, 0, 10, 1); }, ""},
-      {[](Options& o) { o = regular(-90.01, 0, 0, 10, 1); }, "latitudes must run upwards"},
-      {[](Options& o) { o = regular(0, 90.01, 0, 10, 1); }, "latitudes must run upwards"},
-      {[](Options& o) { o = regular(3, 3, 0, 10, 1); }, ""},
-      {[](Options& o) { o = regular(3, 2.99, 0, 10, 1); }, "latitudes must run upwards"},
-      {[](Options& o) { o = regular(0, 0, -180, 179.99, 1); }, ""},
-      {[](Options& o) { o = regular(0, 0, -180, 180, 1); }, "over less than 360 degrees"},
-      {[](Options& o) { o = regular(0, 0, -180.01, 0, 1); }, "from -180 on"},
-      {[](Options& o) { o = regular(0, 0, 200, 540, 1); }, ""},
-      {[](Options& o) { o = regular(0, 0, 200, 540.01, 1); }, "longitudes must run upwards"},
-      {[](Options& o) { o = regular(0, 0, 10, 9.99, 1); }, "longitudes must run upwards"},
-      // 1000 by 1000 points, and one row more (eighths of a degree add exactly).
-      {[](Options& o) { o = regular(-62.4375, 62.4375, 0, 124.875, 0.125); }, ""},
-      {[](Options& o) { o = regular(-62.4375, 62.5625, 0, 124.875, 0.125); },
-       "more than a million"},
-  };
-  for (const auto& c : cases) {
-    Options o;
-    c.set(o);
-    const std::string why = check(o);
-    if (*c.says == '\0') {
-      EXPECT_EQ(why, "") << c.says;
+  for (const auto& c : records::testing::cases("generate/testdata/command_line.txt", "check")) {
+    const Options o = options_of(c[0]);
+    const std::string why = check(o), says = c[1];
+    if (says.empty()) {
+      EXPECT_EQ(why, "") << c[0];
     } else {
-      EXPECT_NE(why.find(c.says), std::string::npos)
-          << "expected \"" << c.says << "\", got \"" << why << '"';
+      EXPECT_NE(why.find(says), std::string::npos)
+          << c[0] << ": expected \"" << says << "\", got \"" << why << '"';
     }
     if (why.empty()) continue;
     EXPECT_THROW(grid_points(o), std::invalid_argument) << why;
@@ -88,25 +70,15 @@ TEST(GenerateTest, OptionsAreRefusedJustBeyondEachLimit) {
             "cannot write /dev/full: No space left on device");
 }
 
-// Regular grids: rows of latitude from the south, longitudes eastwards within
-// each, written from -180 to 180.
 TEST(GenerateTest, RegularGridsInFileOrderInHundredths) {
-  const struct {
-    Options o;
-    std::vector<std::int32_t> lat, lon;
-  } cases[] = {
-      {regular(-1, 1, 10, 12, 1),
-       {-100, -100, -100, 0, 0, 0, 100, 100, 100},
-       {1000, 1100, 1200, 1000, 1100, 1200, 1000, 1100, 1200}},
-      {regular(0, 0, 178, 183, 2.5), {0, 0, 0}, {17800, -17950, -17700}},  // 180.5 is -179.5
-      {regular(0, 0, -180, -178, 1), {0, 0, 0}, {-18000, -17900, -17800}},
-      {regular(0, 0, 350, 540, 95), {0, 0, 0}, {-1000, 8500, 18000}},  // 350, 445, 540 E
-      {regular(-0.3, 0.3, 0, 0, 0.3), {-30, 0, 30}, {0, 0, 0}},        // 0.3 steps stay exact
+  auto text = [](const std::vector<std::int32_t>& v) {
+    std::string s;
+    for (std::int32_t x : v) s.append(s.empty() ? "" : " ").append(std::to_string(x));
+    return s;
   };
-  for (const auto& c : cases) {
-    const GridPoints g = grid_points(c.o);
-    EXPECT_EQ(g.lat, c.lat) << c.o.lat_min << " to " << c.o.lat_max;
-    EXPECT_EQ(g.lon, c.lon) << c.o.lon_min << " to " << c.o.lon_max;
+  for (const auto& c : records::testing::cases("generate/testdata/command_line.txt", "regular")) {
+    const GridPoints g = grid_points(options_of(c[0]));
+    EXPECT_EQ(text(g.lat) + "|" + text(g.lon), c[1] + "|" + c[2]) << c[0];
   }
 }
 

@@ -41,44 +41,20 @@ std::string hdf5_file(int version, std::size_t base, int size, std::uint64_t eof
 }
 
 TEST(ExtentTest, HdfSuperblocksStateTheEndOfTheirData) {
-  const std::uint64_t none = ~std::uint64_t{0};  // no extent at all
-  const struct {
-    int version;
-    std::size_t base;
-    int size;
-    std::uint64_t eof;
-    std::size_t length;
-    std::uint64_t needed;  // 0: no end stated; `none`: not an HDF5 file
-  } cases[] = {
-      {0, 0, 8, 5000, 5000, 5000},
-      {1, 0, 8, 4000, 5000, 4000},
-      {2, 0, 8, 6000, 5000, 6000},
-      {3, 512, 8, 4096, 4096, 4096},
-      {0, 1024, 4, 3000, 3000, 3000},
-      {1, 2048, 2, 40000, 2200, 40000},
-      {2, 4096, 8, 9000, 8192, 9000},
-      {3, 0, 8, none, 700, 0},
-      {0, 0, 4, 0xffffffff, 700, 0},
-      {2, 0, 2, 0xffff, 700, 0},
-      {4, 0, 8, 700, 700, none},
-      {2, 0, 1, 700, 700, none},
-      {2, 0, 9, 700, 700, none},
-      {0, 3000, 8, 700, 9000, none},  // where no superblock is looked for
-  };
-  for (const auto& c : cases) {
-    records::testing::TempFile file(hdf5_file(c.version, c.base, c.size, c.eof, c.length));
+  for (const auto& c : records::testing::cases("import/testdata/extent.txt", "superblock")) {
+    const int version = std::stoi(c[0]), size = std::stoi(c[2]);
+    const std::size_t base = std::stoul(c[1]), length = std::stoul(c[4]);
+    records::testing::TempFile file(hdf5_file(version, base, size, std::stoull(c[3]), length));
     std::optional<Extent> e = read_extent(file.path());
-    const std::string at = "version " + std::to_string(c.version) + " at " +
-                           std::to_string(c.base) + ", " + std::to_string(c.size) +
-                           "-byte addresses";
-    if (c.needed == none) {
+    const std::string at = "version " + c[0] + " at " + c[1] + ", " + c[2] + "-byte addresses";
+    if (c[5] == "none") {
       EXPECT_FALSE(e) << at;
       continue;
     }
     ASSERT_TRUE(e) << at;
     EXPECT_EQ(e->kind, Extent::Kind::kHdf5) << at;
-    EXPECT_EQ(e->needed, c.needed) << at;
-    EXPECT_EQ(e->length, c.length) << at;
+    EXPECT_EQ(e->needed, c[5] == "unstated" ? 0 : std::stoull(c[5])) << at;
+    EXPECT_EQ(e->length, length) << at;
     EXPECT_FALSE(e->header_cut) << at;
   }
   // A superblock cut within its addresses needs more than the file holds.
