@@ -1,6 +1,6 @@
 // brix_import on small netCDF files that ncgen makes from the CDL files of
-// import/testdata (each says at its top what it holds), and brix_eli on what
-// brix_import wrote.
+// import/testdata (each says at its top what it holds). brix_eli runs on what
+// brix_import writes in the Python module's and the workflow's tests.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -144,30 +144,6 @@ TEST_F(Import, EveryGridKindWritesItsCellsWithTheirOwnPositions) {
     struct stat st;
     EXPECT_TRUE(::stat(box.path(name).c_str(), &st) == 0 && (st.st_mode & 0777) == 0640) << name;
   }
-}
-
-// The curvilinear grid's cells through brix_eli: every point is warm above
-// 20 degrees, so each year's longitudes are the 8 written (mean 934 / 8,
-// standard deviation sqrt(879.5 / 7), its error over sqrt(8)) and its
-// temperatures those of 2000 plus the year's count (mean 168.2 / 8,
-// standard deviation sqrt(4.275 / 7)).
-TEST_F(Import, BrixEliRunsOnACurvilinearGrid) {
-  make("curvilinear");
-  std::string out;
-  ASSERT_EQ(run_import("--months 1 curvilinear.nc", &out), 0) << out;
-  EXPECT_EQ(out.find("spline needs 4 years"), std::string::npos) << out;  // 4 are enough
-  std::string answers = out.substr(out.find('\n', out.find("Answers for brix_eli")) + 1);
-  e2e::Result r = box.run(answers + "20\n5\n");
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, e2e::kEnd);  // the normal end, on the error stream
-  std::string yearly = *box.read("Brix_ELI_5N-5S.txt");
-  EXPECT_EQ(yearly,
-            " Year  NPeak  MN_Lon  SD_Lon  SE_Lon  MN_Tmp  SD_Tmp  SE_Tmp\n"
-            " 2000  1.000  116.75   11.21    3.96  21.025   0.781   0.276\n"
-            " 2001  1.000  116.75   11.21    3.96  22.025   0.781   0.276\n"
-            " 2002  1.000  116.75   11.21    3.96  23.025   0.781   0.276\n"
-            " 2003  1.000  116.75   11.21    3.96  24.025   0.781   0.276\n");
-  EXPECT_EQ(box.read("Brix_ELI_5N-5S_Spline.txt")->find("-999"), std::string::npos);  // 4 years
 }
 
 // Datasets of several files, made in the test: a rectilinear grid of 2
