@@ -6,9 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <bit>
-#include <cstdlib>
-#include <cstring>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,24 +22,16 @@ struct Grid {
   std::int32_t first_year = 0;
 };
 
-// A coordinate file of plain "lat lon" lines and a reconstruction file of
-// fixed fields: the values as brix_eli reads them, each decimal text to its
+// The generated values as brix_eli reads them: each decimal text to its
 // nearest single.
-Grid parse(const std::string& xy, const std::string& recon) {
+Grid grid_of(const gen::Dataset& d) {
   Grid g;
-  std::istringstream pairs(xy);
-  for (std::string a, b; pairs >> a >> b;) {
-    g.lat.push_back(std::strtof(a.c_str(), nullptr));
-    g.lon.push_back(std::strtof(b.c_str(), nullptr));
+  g.first_year = gen::Options{}.first_year;
+  for (std::size_t p = 0; p < std::size_t(d.points); ++p) {
+    g.lat.push_back(static_cast<float>(d.grid.lat[p] / 100.0));
+    g.lon.push_back(static_cast<float>(d.grid.lon[p] / 100.0));
   }
-  std::istringstream lines(recon);
-  std::string line;
-  std::getline(lines, line);  // the header
-  for (bool first = true; std::getline(lines, line); first = false) {
-    if (first) g.first_year = std::stoi(line.substr(0, 5));
-    for (std::size_t p = 0; p < g.lat.size(); ++p)
-      g.values.push_back(std::strtof(line.substr(5 + 10 * p, 10).c_str(), nullptr));
-  }
+  for (std::int32_t m : d.milli) g.values.push_back(static_cast<float>(m / 1000.0));
   return g;
 }
 
@@ -71,7 +60,7 @@ TEST(Analysis, TablesAreBrixElisToTheByte) {
   } cases[] = {{3000, 400, true, 1}, {3000, 400, false, 3}, {200, 3, true, 2}};
   for (const auto& c : cases) {
     gen::Dataset d = generated(c.points, c.years, 11);
-    Grid g = parse(d.xy, d.recon);
+    Grid g = grid_of(d);
     ASSERT_EQ(g.values.size(), std::size_t(c.points) * c.years);
     box.write("xy.txt", d.xy);
     box.write("recon.txt", d.recon);
@@ -92,7 +81,7 @@ TEST(Analysis, TablesAreBrixElisToTheByte) {
 TEST(Analysis, TwoAtOnceOnTwoThreadsAsOneAfterTheOther) {
   gen::Dataset a = generated(4000, 300, 3);
   gen::Dataset b = generated(2500, 500, 4);
-  Grid ga = parse(a.xy, a.recon), gb = parse(b.xy, b.recon);
+  Grid ga = grid_of(a), gb = grid_of(b);
   const Settings s{.convection_threshold = 28.0f, .spline_period = 12, .threads = 2};
   const std::string alone_a = tables(analyse(ga.lat, ga.lon, ga.values, 1900, true, s));
   const std::string alone_b = tables(analyse(gb.lat, gb.lon, gb.values, 1900, false, s));
