@@ -86,10 +86,6 @@ TEST(AllocationFailureTest, EveryAllocationOfTheExampleFailsInTurn) {
               << what << ": " << table << " is not a run of the normal lines:\n" << left;
         }
       }
-      std::string seen;
-      for (const auto& [ending, times] : endings) seen += " " + ending + " x" + std::to_string(times);
-      std::printf("%s, mode '%s': %ld allocations, every %ld tried:%s\n", s.name, mode, count, step,
-                  seen.c_str());
       EXPECT_GT(endings.size(), 2u) << s.name << ": failures were not met at several requests";
     }
   }
