@@ -12,7 +12,6 @@ import shutil
 import struct
 import subprocess
 import sys
-import tempfile
 
 import pytest
 
@@ -32,9 +31,8 @@ needs_programs = pytest.mark.skipif(
 
 
 @pytest.fixture
-def tmp():
-    with tempfile.TemporaryDirectory(prefix="collect_test.") as d:
-        yield d
+def tmp(tmp_path):
+    return str(tmp_path)
 
 
 # The README's two column tables of the output tables: (name, first, last),

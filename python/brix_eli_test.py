@@ -3,9 +3,9 @@ brix_eli's tables; a netCDF file through brix_eli.xarray equals brix_import
 and brix_eli on the same file, loaded whole or in Dask chunks; input that
 makes no analysis raises a clear exception."""
 import os
-import subprocess
-
+import re
 import shutil
+import subprocess
 
 import pytest
 
@@ -20,47 +20,36 @@ import brix_eli.xarray  # noqa: E402
 
 SOURCE = os.environ.get("BRIX_SOURCE_DIR", os.path.join(os.path.dirname(__file__), ".."))
 EXAMPLE = os.path.join(SOURCE, "examples")
+TABLES = (("Brix_ELI_5N-5S.txt", brix_eli.YEARLY_COLUMNS),
+          ("Brix_ELI_5N-5S_Spline.txt", brix_eli.SMOOTHED_COLUMNS))
 
 
-def fields(line, widths):
-    out, at = [], 0
-    for w in widths:
-        out.append(line[at:at + w])
-        at += w
-    return out
-
-
-YEARLY_WIDTHS = (5, 7, 8, 8, 8, 8, 8, 8)
-YEARLY_DECIMALS = (0, 3, 2, 2, 2, 3, 3, 3)
-SMOOTHED_WIDTHS = (5, 7, 7, 7, 8, 8, 8) + (8,) * 7
-SMOOTHED_DECIMALS = (0, 3, 3, 3, 2, 2, 2) + (3,) * 7
-
-
-def check_columns(columns, names, text, widths, decimals):
-    """Each column's values as the table prints them: within half a unit of
-    the last digit printed, NaN where it prints NaN."""
-    lines = text.splitlines()[1:]
-    assert len(lines) == len(columns["Year"])
+def check_columns(columns, names, text):
+    """Each column's values as the table prints them, cut where each heading
+    ends its field: within half a unit of the last digit printed, NaN where it
+    prints NaN. The headings must be the names, in order."""
+    heading, *lines = text.splitlines()
+    cuts = [(m[0].strip(), m.start(), m.end()) for m in re.finditer(r" *\S+", heading)]
+    assert [n for n, _, _ in cuts] == list(names) and len(lines) == len(columns["Year"])
     for k, line in enumerate(lines):
-        for name, field, d in zip(names, fields(line, widths), decimals):
-            value = float(columns[name][k])
+        for name, a, b in cuts:
+            field, value = line[a:b], float(columns[name][k])
             if "NaN" in field:
                 assert np.isnan(value), (name, k, line)
             else:
-                assert abs(value - float(field)) <= 0.5 * 10.0 ** -d * (1 + 1e-6), (name, k, line)
+                unit = 10.0 ** -len(field.partition(".")[2])
+                assert abs(value - float(field)) <= 0.5 * unit * (1 + 1e-6), (name, k, line)
 
 
 def test_example_equals_the_programs_tables():
     lat, lon, values, first = brix_eli.read_inputs(os.path.join(EXAMPLE, "xy_coordinates.txt"),
                                                    os.path.join(EXAMPLE, "recon_sst.txt"))
     t = brix_eli.analyse(lat, lon, values, first, threshold=28.5, period=10, dateline=True)
-    with open(os.path.join(EXAMPLE, "expected", "Brix_ELI_5N-5S.txt")) as f:
-        assert t.yearly_text == f.read()
-    with open(os.path.join(EXAMPLE, "expected", "Brix_ELI_5N-5S_Spline.txt")) as f:
-        assert t.smoothed_text == f.read()
-    check_columns(t.yearly, brix_eli.YEARLY_COLUMNS, t.yearly_text, YEARLY_WIDTHS, YEARLY_DECIMALS)
-    check_columns(t.smoothed, brix_eli.SMOOTHED_COLUMNS, t.smoothed_text, SMOOTHED_WIDTHS,
-                  SMOOTHED_DECIMALS)
+    for (name, names), columns, text in zip(TABLES, (t.yearly, t.smoothed),
+                                            (t.yearly_text, t.smoothed_text), strict=True):
+        with open(os.path.join(EXAMPLE, "expected", name)) as f:
+            assert text == f.read()
+        check_columns(columns, names, text)
     assert t.spline_outcomes == ["smoothed"] * 5
 
 
@@ -70,24 +59,18 @@ def test_example_equals_the_programs_tables():
 # for another shows.
 def fixture_cdl():
     lats, lons = [-7.5, -2.5, 2.5, 7.5], [150.0, 170.0, -170.0, -150.0, -130.0]
-    months = 6 * 12
-    days, values = [], []
-    for k in range(months):
-        days.append(15 + 30.4375 * k)
-        for i, la in enumerate(lats):
-            for j, _ in enumerate(lons):
-                if (i, j) == (1, 3):
-                    values.append("-999")
-                else:
-                    values.append("%.4f" % (273.15 + 27 + 0.9 * i + 0.37 * j + 0.004 * k
-                                            + 0.6 * ((k * 7 + j) % 12 == 3)))
+    months = range(6 * 12)
+    values = ["-999" if (i, j) == (1, 3) else "%.4f" % (
+        273.15 + 27 + 0.9 * i + 0.37 * j + 0.004 * k + 0.6 * ((k * 7 + j) % 12 == 3))
+        for k in months for i in range(len(lats)) for j in range(len(lons))]
     return ("netcdf f {\ndimensions: time = UNLIMITED ; lat = 4 ; lon = 5 ;\nvariables:\n"
             '  double time(time) ; time:units = "days since 2001-01-01" ;\n'
             '  float lat(lat) ; lat:units = "degrees_north" ;\n'
             '  float lon(lon) ; lon:units = "degrees_east" ;\n'
             '  float sst(time, lat, lon) ; sst:units = "K" ; sst:_FillValue = -999.f ;\n'
             "data:\n  lat = " + ", ".join(map(str, lats)) + " ;\n  lon = "
-            + ", ".join(map(str, lons)) + " ;\n  time = " + ", ".join("%.4f" % d for d in days)
+            + ", ".join(map(str, lons)) + " ;\n  time = "
+            + ", ".join("%.4f" % (15 + 30.4375 * k) for k in months)
             + " ;\n  sst = " + ", ".join(values) + " ;\n}\n")
 
 
@@ -106,26 +89,21 @@ def netcdf(tmp_path_factory):
     answers = out[out.index("\n", out.index("Answers for brix_eli")) + 1:] + "28.5\n5\n"
     subprocess.run([os.environ["BRIX_ELI"]], cwd=box, input=answers, check=True,
                    capture_output=True, text=True)
-    tables = [(box / name).read_text()
-              for name in ("Brix_ELI_5N-5S.txt", "Brix_ELI_5N-5S_Spline.txt")]
-    return box / "f.nc", tables
+    return box / "f.nc", [(box / name).read_text() for name, _ in TABLES]
 
 
 @pytest.mark.parametrize("chunks", [None, {"time": 7}])
 def test_xarray_equals_brix_import_and_brix_eli(netcdf, chunks):
-    path, (yearly_text, smoothed_text) = netcdf
+    path, texts = netcdf
     with xr.open_dataset(path, chunks=chunks) as ds:
         if chunks:
             assert ds["sst"].chunks is not None
         out = brix_eli.xarray.eli(ds["sst"], threshold=28.5, period=5)
     assert list(out["year"].values) == list(range(2001, 2007))
     assert out.attrs["points_in_band"] == 9 and out.attrs["dateline"] == 1
-    yearly = {"Year": out["year"].values, **{n: out[n].values for n in brix_eli.YEARLY_COLUMNS[1:]}}
-    smoothed = {"Year": out["year"].values,
-                **{n: out[n].values for n in brix_eli.SMOOTHED_COLUMNS[1:]}}
-    check_columns(yearly, brix_eli.YEARLY_COLUMNS, yearly_text, YEARLY_WIDTHS, YEARLY_DECIMALS)
-    check_columns(smoothed, brix_eli.SMOOTHED_COLUMNS, smoothed_text, SMOOTHED_WIDTHS,
-                  SMOOTHED_DECIMALS)
+    for (_, names), text in zip(TABLES, texts, strict=True):
+        check_columns({"Year": out["year"].values, **{n: out[n].values for n in names[1:]}},
+                      names, text)
     assert out["MN_Lon"].attrs["units"] == "degrees_east" and out.attrs["threshold"] == 28.5
 
 

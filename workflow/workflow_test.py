@@ -14,7 +14,6 @@ import pathlib
 import shutil
 import subprocess
 import sys
-import tempfile
 
 import pytest
 
@@ -106,38 +105,36 @@ def config(d, only=("MULTI", "ONE", "GEN"), **top):
 
 
 def snakemake(d, *args, env=None):
-    return subprocess.run(["snakemake", "--snakefile", SNAKEFILE, "--configfile",
-                           f"{d}/config.yaml", *args], cwd=d, capture_output=True, text=True,
-                          env=env)
+    return subprocess.run(["snakemake", "--snakefile", SNAKEFILE, "--configfile", f"{d}/config.yaml",
+                           *args], cwd=d, capture_output=True, text=True, env=env)
 
 
 @pytest.fixture
-def tmp():
-    with tempfile.TemporaryDirectory(prefix="workflow_test.") as d:
-        make_datasets(d)
-        yield d
+def tmp(tmp_path):
+    make_datasets(tmp_path)
+    return str(tmp_path)
 
 
 @pytest.mark.skipif(not PROGRAMS["brix_eli"], reason="needs the built brix_eli as BRIX_ELI")
-def test_a_failing_brix_eli_leaves_its_message_and_no_record():
-    with tempfile.TemporaryDirectory(prefix="workflow_test.") as d:
-        pathlib.Path(f"{d}/xy").write_text("0 150\n0 160\n")
-        pathlib.Path(f"{d}/sst").write_text("hand-made\n" + "".join(
-            f"{y:5d}{29.0:10.3f}{27.0:10.3f}\n" for y in range(1950, 1960)))
-        run = [os.path.join(HERE, "brix_run"), "all", "--dir", f"{d}/run", "--xy", f"{d}/xy",
-               "--recon", f"{d}/sst", "--threshold", "28.5", "--period", "5",
-               "--label", "dataset=D", "--brix-eli", PROGRAMS["brix_eli"]]
-        done = subprocess.run(run, capture_output=True, text=True)
-        assert done.returncode == 0, done.stderr
-        facts = json.loads(pathlib.Path(f"{d}/run/run.json").read_text())["facts"]
-        assert facts == {"grid_points": 2, "first_year": 1950, "last_year": 1959, "years": 10,
-                         "threshold": 28.5, "period": 5, "band_points": 2}
-        open(f"{d}/sst", "w").close()  # an empty reconstruction file ends brix_eli's run
-        done = subprocess.run(run, capture_output=True, text=True)
-        assert done.returncode == 1
-        assert done.stderr.startswith(f"brix_run: {d}/run: eli: brix_eli failed (status 255; ")
-        assert "? Attempt to read past end of file" in done.stderr
-        assert not set(os.listdir(f"{d}/run")) & {"run.json", YEARLY, SPLINE}
+def test_a_failing_brix_eli_leaves_its_message_and_no_record(tmp_path):
+    d = str(tmp_path)
+    pathlib.Path(f"{d}/xy").write_text("0 150\n0 160\n")
+    pathlib.Path(f"{d}/sst").write_text("hand-made\n" + "".join(
+        f"{y:5d}{29.0:10.3f}{27.0:10.3f}\n" for y in range(1950, 1960)))
+    run = [os.path.join(HERE, "brix_run"), "all", "--dir", f"{d}/run", "--xy", f"{d}/xy",
+           "--recon", f"{d}/sst", "--threshold", "28.5", "--period", "5",
+           "--label", "dataset=D", "--brix-eli", PROGRAMS["brix_eli"]]
+    done = subprocess.run(run, capture_output=True, text=True)
+    assert done.returncode == 0, done.stderr
+    facts = json.loads(pathlib.Path(f"{d}/run/run.json").read_text())["facts"]
+    assert facts == {"grid_points": 2, "first_year": 1950, "last_year": 1959, "years": 10,
+                     "threshold": 28.5, "period": 5, "band_points": 2}
+    open(f"{d}/sst", "w").close()  # an empty reconstruction file ends brix_eli's run
+    done = subprocess.run(run, capture_output=True, text=True)
+    assert done.returncode == 1
+    assert done.stderr.startswith(f"brix_run: {d}/run: eli: brix_eli failed (status 255; ")
+    assert "? Attempt to read past end of file" in done.stderr
+    assert not set(os.listdir(f"{d}/run")) & {"run.json", YEARLY, SPLINE}
 
 
 def read_csv(path):
@@ -172,20 +169,17 @@ def test_three_datasets_of_two_members_run_end_to_end(tmp):
 
     # The record of a member in two files.
     record = records["MULTI/r1"]
-    files = record["inputs"]["files"]
+    files, imported = record["inputs"]["files"], record["inputs"]["brix_import"]
     assert [os.path.basename(f["path"]) for f in files] == ["r1_1850-1855.nc", "r1_1856-1861.nc"]
     assert [f["sha256"] for f in files] == [
         hashlib.sha256(pathlib.Path(f["path"]).read_bytes()).hexdigest() for f in files]
-    imported = record["inputs"]["brix_import"]
-    assert imported["options"] == ["--lon", "120:280"]
     version = subprocess.run([PROGRAMS["brix_import"], "--version"], capture_output=True,
                              text=True).stdout.strip()
-    assert imported["version"] == version and version
+    assert version and (imported["version"], imported["options"]) == (version, ["--lon", "120:280"])
     assert "2 files, in time order" in imported["summary"]
     assert record["brix_eli"]["answers"][:4] == ["xy_coordinates.txt", "1", "n", "recon_sst.txt"]
-    assert record["label"]["experiment"] == "historical"
-    assert record["facts"]["band_points"] == 12 and record["facts"]["grid_points"] == 12
-    assert record["timing"]["brix_import"]["wall_s"] >= 0
+    assert record["label"]["experiment"] == "historical" and record["timing"]["brix_import"]["wall_s"] >= 0
+    assert record["facts"]["band_points"] == record["facts"]["grid_points"] == 12
     gen = records["GEN/s1"]
     assert gen["inputs"]["kind"] == "text" and len(gen["inputs"]["files"]) == 2
     assert gen["facts"]["band_points"] == 3 * 21  # latitudes -3, 0 and 3
