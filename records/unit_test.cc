@@ -66,7 +66,9 @@ TEST(UnitTest, EveryDescriptorAndEveryEnd) {
       unit.close();
       EXPECT_EQ(file.read(), "first\n") << on_zero;
       std::string_view line;
-      EXPECT_TRUE(unit.open_old(file.path()) && unit.next_line(line) && line == "first") << on_zero;
+      EXPECT_TRUE(unit.open_old(file.path()) && unit.is_open() && unit.next_line(line) &&
+                  line == "first")
+          << on_zero;
       int fd = -1;
       std::uint64_t offset = 0;
       EXPECT_TRUE(unit.regular_input(fd, offset) && offset == 6) << on_zero;
