@@ -37,8 +37,8 @@ class Import : public ::testing::Test {
     ncgen(name, "classic", box.path(name + ".cdl"));
   }
   void ncgen(const std::string& name, const char* kind, const std::string& cdl_path) {
-    std::string command =
-        NCGEN_PATH " -k " + std::string(kind) + " -o " + box.path(name + ".nc") + " " + cdl_path;
+    std::string command = NCGEN_PATH " -k " + std::string(kind) + " -o " + box.path(name + ".nc") +
+                          " " + cdl_path;
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
   }
   // Runs brix_import with the arguments in the sandbox: its exit status, and
@@ -81,13 +81,12 @@ TEST_F(Import, FailuresExitWithAMessageAndLeaveEveryFileAsItWas) {
   EXPECT_EQ(std::count(xy.begin(), xy.end(), '\n'), 12000);
 
   // Two latitudes of 6001 longitudes 0.05 apart: 6000 longitudes fit.
-  std::string cdl =
-      "netcdf two {\ndimensions: time = 1 ; lat = 2 ; lon = 6001 ;\nvariables:\n"
-      "  double time(time) ; time:units = \"days since 2000-01-15\" ;\n"
-      "  float lat(lat) ; lat:units = \"degrees_north\" ; float lon(lon) ;\n"
-      "  lon:units = \"degrees_east\" ;\n"
-      "  float sst(time, lat, lon) ; sst:units = \"degC\" ;\n"
-      "data:\n  time = 0 ; lat = -1, 1 ;\n  lon = 0";
+  std::string cdl = "netcdf two {\ndimensions: time = 1 ; lat = 2 ; lon = 6001 ;\nvariables:\n"
+                    "  double time(time) ; time:units = \"days since 2000-01-15\" ;\n"
+                    "  float lat(lat) ; lat:units = \"degrees_north\" ; float lon(lon) ;\n"
+                    "  lon:units = \"degrees_east\" ;\n"
+                    "  float sst(time, lat, lon) ; sst:units = \"degC\" ;\n"
+                    "data:\n  time = 0 ; lat = -1, 1 ;\n  lon = 0";
   for (int k = 1; k <= 6000; ++k) cdl += ", " + std::to_string(k * 5) + "e-2";
   cdl += " ;\n  sst = 25";
   for (int k = 1; k < 12002; ++k) cdl += ", 25";
@@ -98,14 +97,13 @@ TEST_F(Import, FailuresExitWithAMessageAndLeaveEveryFileAsItWas) {
                  "that fits: 3001 points)");
 
   // One step a year from year 1 to 2501: 2500 years are all brix_eli takes.
-  cdl =
-      "netcdf long {\ndimensions: time = 2501 ; lat = 1 ; lon = 1 ;\nvariables:\n"
-      "  double time(time) ; time:units = \"days since 0001-01-15\" ;\n"
-      "  time:calendar = \"noleap\" ;\n"
-      "  float lat(lat) ; lat:units = \"degrees_north\" ; float lon(lon) ;\n"
-      "  lon:units = \"degrees_east\" ;\n"
-      "  float sst(time, lat, lon) ; sst:units = \"degC\" ;\n"
-      "data:\n  lat = 0 ; lon = 0 ;\n  time = 0";
+  cdl = "netcdf long {\ndimensions: time = 2501 ; lat = 1 ; lon = 1 ;\nvariables:\n"
+        "  double time(time) ; time:units = \"days since 0001-01-15\" ;\n"
+        "  time:calendar = \"noleap\" ;\n"
+        "  float lat(lat) ; lat:units = \"degrees_north\" ; float lon(lon) ;\n"
+        "  lon:units = \"degrees_east\" ;\n"
+        "  float sst(time, lat, lon) ; sst:units = \"degC\" ;\n"
+        "data:\n  lat = 0 ; lon = 0 ;\n  time = 0";
   for (int k = 1; k < 2501; ++k) cdl += ", " + std::to_string(365 * k);
   cdl += " ;\n  sst = 20";
   for (int k = 1; k < 2501; ++k) cdl += ", 20";
@@ -120,8 +118,8 @@ TEST_F(Import, FailuresExitWithAMessageAndLeaveEveryFileAsItWas) {
 // what brix_import printed (import/testdata/runs.txt; each fixture says how
 // its values were made).
 TEST_F(Import, EveryGridKindWritesItsCellsWithTheirOwnPositions) {
-  for (const char* name : {"curvilinear", "rotated", "mesh", "fine", "oldfile", "oddtime", "air",
-                           "dateline", "packed"})
+  for (const char* name :
+       {"curvilinear", "rotated", "mesh", "fine", "oldfile", "oddtime", "air", "dateline", "packed"})
     make(name);
   make("season", "nc4");
   std::string out;
@@ -140,8 +138,7 @@ TEST_F(Import, EveryGridKindWritesItsCellsWithTheirOwnPositions) {
         << c[0] << ": " << out;
   }
   // The files it writes get mode 666 less the umask, as a new file would.
-  const std::string masked = "cd " + box.dir() +
-                             " && umask 027 && " BRIX_IMPORT_PATH
+  const std::string masked = "cd " + box.dir() + " && umask 027 && " BRIX_IMPORT_PATH
                              " --force --months 1 curvilinear.nc > /dev/null";
   ASSERT_EQ(std::system(masked.c_str()), 0);
   for (const char* name : {"xy_coordinates.txt", "recon_sst.txt"}) {
@@ -208,7 +205,8 @@ std::string cdl(const Piece& p) {
   for (int k = p.first; k <= p.last; ++k) steps.push_back(k);
   if (p.reversed) std::reverse(steps.begin(), steps.end());
   s += "data:\n  lat = " + std::to_string(p.lat0) + ", 2 ; lon = 100, 200, 300 ;\n  time = ";
-  for (int k : steps) s.append(k != steps.front() ? ", " : "").append(p.zero_times ? "0" : at(k));
+  for (int k : steps)
+    s.append(k != steps.front() ? ", " : "").append(p.zero_times ? "0" : at(k));
   if (p.bounds) {
     s += " ;\n  time_bnds = ";
     for (int k : steps)
@@ -302,10 +300,9 @@ TEST_F(Series, PiecesInAnyOrderWriteWhatTheWholeFileWrites) {
   make({.file = "q1.nc", .first = 0, .last = 14});
   make({.file = "q2.nc", .first = 10, .last = 35, .origin = year{1850} / January / day{1}});
   EXPECT_EQ(import("q2.nc q1.nc", &status), whole);
-  for (const char* said :
-       {"brix_import: 2 files, q1.nc to q2.nc\n",
-        "repeated     5 time steps (2000-11 to 2001-03) in both q1.nc and q2.nc, "
-        "taken once\n"})
+  for (const char* said : {"brix_import: 2 files, q1.nc to q2.nc\n",
+                           "repeated     5 time steps (2000-11 to 2001-03) in both q1.nc and q2.nc, "
+                           "taken once\n"})
     EXPECT_NE(last_out_.find(said), std::string::npos) << last_out_;
   // One file a month, given by a glob, against the whole of their 24 months;
   // the warning each file gives of its units is said once.
@@ -470,11 +467,10 @@ TEST_F(Series, ChunksReadDirectlyGiveWhatNetcdfGives) {
           .storage = storage.c_str(),
           .unlimited = c[3] == "unlimited",
           .type = c[4].c_str(),
-          .value =
-              [unit](int k, int c) {
-                double v = 20 + 0.1 * k + 0.01 * c;
-                return unit ? std::round(v / unit) : v;
-              }},
+          .value = [unit](int k, int c) {
+            double v = 20 + 0.1 * k + 0.01 * c;
+            return unit ? std::round(v / unit) : v;
+          }},
          c[1]);
     int status = 0;
     const std::string netcdf = import("c.nc", &status, "BRIX_IMPORT_CHUNKS=netcdf");
