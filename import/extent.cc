@@ -139,7 +139,7 @@ std::optional<Extent> classic(Cursor& c, int version, std::uint64_t length) {
   if (!nvars) return std::nullopt;
   struct Pending {
     std::string name;
-    Extent::Variable v;
+    Extent::Data v;
   };
   std::vector<Pending> vars;
   for (std::uint64_t k = 0; k < *nvars && !c.cut(); ++k) {
@@ -259,7 +259,7 @@ std::optional<Extent> read_extent(const std::string& path) {
 std::uint64_t bytes_needed(const Extent& e, const std::string& name, std::uint64_t last) {
   auto it = e.variables.find(name);
   if (it == e.variables.end()) return 0;
-  const Extent::Variable& v = it->second;
+  const Extent::Data& v = it->second;
   if (!v.record) return v.begin + v.size;
   return v.begin + last * e.record_size + v.size;
 }

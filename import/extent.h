@@ -22,12 +22,12 @@ struct Extent {
   std::uint64_t needed = 0;
   bool header_cut = false;
   // Classic files: each variable's data.
-  struct Variable {
+  struct Data {
     std::uint64_t begin = 0;  // offset of its first byte
     std::uint64_t size = 0;   // bytes of the whole variable, or of one record's slab
     bool record = false;
   };
-  std::map<std::string, Variable> variables;
+  std::map<std::string, Data> variables;
   std::uint64_t records = 0;      // records the header counts
   std::uint64_t record_size = 0;  // bytes from a record to the next
   bool streaming = false;         // the record count is left to the file's length

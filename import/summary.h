@@ -1,0 +1,22 @@
+// The summary of an import: the text brix_import prints (what it read and
+// wrote, and the answers to give brix_eli), and the same as JSON for
+// programs.
+#pragma once
+
+#include <string>
+
+#include "import/importer.h"
+
+namespace brix::importer {
+
+// What run did, and the answers to give brix_eli.
+std::string describe(const Options& options, const Report& report);
+
+// The summary as a JSON object (its keys in docs/import.md; its schema in
+// import/summary.schema.json), with a final LF.
+std::string summary_json(const Options& options, const Report& report);
+
+// How the steps were placed in months, in words.
+std::string placement_text(const Placement& p);
+
+}  // namespace brix::importer
