@@ -94,89 +94,109 @@ std::optional<std::uint64_t> times(std::uint64_t a, std::uint64_t b) {
 
 // The header of a classic file (versions 1, 2 and 5): its dimensions, its
 // attributes (skipped) and its variables, each with the offset of its data.
-std::optional<Extent> classic(Cursor& c, int version, std::uint64_t length) {
-  int count = version == 5 ? 8 : 4;   // counts and lengths
-  int offset = version == 1 ? 4 : 8;  // offsets of data
-  Extent e;
-  e.length = length;
-  std::uint64_t numrecs = c.big(count);
-  e.streaming = numrecs == (version == 5 ? ~std::uint64_t{0} : 0xFFFFFFFFu);
-  e.records = e.streaming ? 0 : numrecs;
-  auto name = [&] {
-    std::uint64_t n = c.big(count);
-    if (n > length) return std::optional<std::string>();
-    std::string s = c.text(n);
-    c.skip(padded(n) - n);
-    return std::optional<std::string>(s);
-  };
+// Each read gives nullopt (or false) for a header that cannot be one.
+class ClassicHeader {
+ public:
+  ClassicHeader(Cursor& c, int version, std::uint64_t length)
+      : c_(c), count_(version == 5 ? 8 : 4), offset_(version == 1 ? 4 : 8), length_(length) {}
+
+  std::optional<Extent> read(int version) {
+    Extent e;
+    e.length = length_;
+    std::uint64_t numrecs = c_.big(count_);
+    e.streaming = numrecs == (version == 5 ? ~std::uint64_t{0} : 0xFFFFFFFFu);
+    e.records = e.streaming ? 0 : numrecs;
+    if (!dimensions() || !attributes()) return std::nullopt;
+    std::optional<std::uint64_t> nvars = list(0x0B);
+    if (!nvars) return std::nullopt;
+    std::vector<std::pair<std::string, Extent::Data>> vars;
+    for (std::uint64_t k = 0; k < *nvars && !c_.cut(); ++k) {
+      std::optional<std::pair<std::string, Extent::Data>> v = variable();
+      if (!v) return std::nullopt;
+      vars.push_back(*v);
+    }
+    if (c_.cut()) return std::nullopt;
+    e.needed = c_.at();
+    std::size_t record_vars = 0;
+    for (const auto& [name, v] : vars) record_vars += v.record;
+    for (const auto& [name, v] : vars) {
+      // Slabs of record variables are padded to 4 bytes, unless there is only one.
+      if (v.record) e.record_size += record_vars == 1 ? v.size : padded(v.size);
+      e.variables[name] = v;
+    }
+    return e;
+  }
+
+ private:
+  std::optional<std::string> name() {
+    std::uint64_t n = c_.big(count_);
+    if (n > length_) return std::nullopt;
+    std::string s = c_.text(n);
+    c_.skip(padded(n) - n);
+    return s;
+  }
   // A list's tag and number of elements; nullopt for a tag of another list.
-  auto list = [&](std::uint64_t tag) -> std::optional<std::uint64_t> {
-    std::uint64_t t = c.big(4), n = c.big(count);
-    if ((t != tag && !(t == 0 && n == 0)) || n > length) return std::nullopt;
+  std::optional<std::uint64_t> list(std::uint64_t tag) {
+    std::uint64_t t = c_.big(4), n = c_.big(count_);
+    if ((t != tag && !(t == 0 && n == 0)) || n > length_) return std::nullopt;
     return n;
-  };
-  auto attributes = [&] {
+  }
+  bool attributes() {
     std::optional<std::uint64_t> n = list(0x0C);
-    for (std::uint64_t k = 0; n && k < *n && !c.cut(); ++k) {
+    for (std::uint64_t k = 0; n && k < *n && !c_.cut(); ++k) {
       if (!name()) return false;
-      std::uint64_t type = c.big(4);
-      std::uint64_t values = c.big(count);
+      std::uint64_t type = c_.big(4);
+      std::uint64_t values = c_.big(count_);
       std::optional<std::uint64_t> bytes = times(values, type_size(type));
-      if (type_size(type) == 0 || !bytes || *bytes > length) return false;
-      c.skip(padded(*bytes));
+      if (type_size(type) == 0 || !bytes || *bytes > length_) return false;
+      c_.skip(padded(*bytes));
     }
     return n.has_value();
-  };
-  std::optional<std::uint64_t> ndims = list(0x0A);
-  if (!ndims) return std::nullopt;
-  std::vector<std::uint64_t> dims;
-  for (std::uint64_t k = 0; k < *ndims && !c.cut(); ++k) {
-    if (!name()) return std::nullopt;
-    dims.push_back(c.big(count));
   }
-  if (!attributes()) return std::nullopt;
-  std::optional<std::uint64_t> nvars = list(0x0B);
-  if (!nvars) return std::nullopt;
-  struct Pending {
-    std::string name;
+  bool dimensions() {
+    std::optional<std::uint64_t> ndims = list(0x0A);
+    if (!ndims) return false;
+    for (std::uint64_t k = 0; k < *ndims && !c_.cut(); ++k) {
+      if (!name()) return false;
+      dims_.push_back(c_.big(count_));
+    }
+    return true;
+  }
+  // A variable's name and data: its size, of all of it or of one record.
+  std::optional<std::pair<std::string, Extent::Data>> variable() {
     Extent::Data v;
-  };
-  std::vector<Pending> vars;
-  for (std::uint64_t k = 0; k < *nvars && !c.cut(); ++k) {
-    Pending p;
     std::optional<std::string> n = name();
-    std::uint64_t rank = c.big(count);
-    if (!n || rank > dims.size() + 1) return std::nullopt;
-    p.name = *n;
+    std::uint64_t rank = c_.big(count_);
+    if (!n || rank > dims_.size() + 1) return std::nullopt;
     std::optional<std::uint64_t> size = 1;
-    for (std::uint64_t d = 0; d < rank && !c.cut(); ++d) {
-      std::uint64_t id = c.big(count);
-      if (id >= dims.size()) return std::nullopt;
-      if (d == 0 && dims[id] == 0) {
-        p.v.record = true;
+    for (std::uint64_t d = 0; d < rank && !c_.cut(); ++d) {
+      std::uint64_t id = c_.big(count_);
+      if (id >= dims_.size()) return std::nullopt;
+      if (d == 0 && dims_[id] == 0) {
+        v.record = true;
       } else if (size) {
-        size = times(*size, dims[id]);
+        size = times(*size, dims_[id]);
       }
     }
     if (!attributes()) return std::nullopt;
-    std::uint64_t type = c.big(4);
-    c.big(count);  // vsize: computed here instead, as it cannot hold the size of a large variable
-    p.v.begin = c.big(offset);
+    std::uint64_t type = c_.big(4);
+    c_.big(count_);  // vsize: computed here instead, as it cannot hold the size of a large variable
+    v.begin = c_.big(offset_);
     if (type_size(type) == 0 || !size || !(size = times(*size, type_size(type))))
       return std::nullopt;
-    p.v.size = *size;
-    vars.push_back(p);
+    v.size = *size;
+    return std::pair{*n, v};
   }
-  if (c.cut()) return std::nullopt;
-  e.needed = c.at();
-  std::size_t record_vars = 0;
-  for (const Pending& p : vars) record_vars += p.v.record;
-  for (const Pending& p : vars) {
-    // Slabs of record variables are padded to 4 bytes, unless there is only one.
-    if (p.v.record) e.record_size += record_vars == 1 ? p.v.size : padded(p.v.size);
-    e.variables[p.name] = p.v;
-  }
-  return e;
+
+  Cursor& c_;
+  int count_;   // bytes of counts and lengths
+  int offset_;  // bytes of offsets of data
+  std::uint64_t length_;
+  std::vector<std::uint64_t> dims_;
+};
+
+std::optional<Extent> classic(Cursor& c, int version, std::uint64_t length) {
+  return ClassicHeader(c, version, length).read(version);
 }
 
 // The superblock of an HDF5 file at `base`: its end-of-file address.

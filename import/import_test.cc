@@ -353,8 +353,8 @@ TEST_F(Series, FilesThatDoNotMakeOneDatasetAreRefused) {
       << last_out_;
 }
 
-// Where a step's month comes from, and values that cannot be temperatures.
-TEST_F(Series, BoundsPlaceStepsAndImpossibleValuesAreNotData) {
+// Where a step's month comes from, and units given on the command line.
+TEST_F(Series, BoundsPlaceStepsAndUnitsGivenStand) {
   // Means stamped at the start of the next month: with their bounds, year y
   // holds months k = 12 y .. 12 y + 11, whose mean 12 y + 5.5 makes 20.55,
   // 21.75 and 22.95 at cell 0; without them, 2000 lacks January and 2001 is
@@ -376,41 +376,14 @@ TEST_F(Series, BoundsPlaceStepsAndImpossibleValuesAreNotData) {
   EXPECT_NE(got.find("\n 2001    21.650    21.660"), std::string::npos) << got;
   EXPECT_NE(last_out_.find("of its time stamp (no time bounds)"), std::string::npos) << last_out_;
 
-  // Kelvin under a Celsius label: refused, then read as kelvin when told so.
+  // Kelvin read as kelvin when told so (the rules of units and values that
+  // cannot be data are tested on arrays in memory, in rules_test.cc).
   make({.file = "k.nc", .value = [](int k, int c) { return 300 + 0.1 * k + 0.01 * c; }});
-  expect_refused("k.nc",
-                 "sst is labelled \"degC\", but 100 % of its values in the region lie "
-                 "between 170 and 350, as temperatures in kelvin do");
   got = import("--units K k.nc", &status);
   EXPECT_NE(got.find("\n 2000    27.400    27.410"), std::string::npos) << got;  // 300.55 - 273.15
   EXPECT_NE(last_out_.find("units K (given with --units; the file says \"degC\")"),
             std::string::npos)
       << last_out_;
-
-  // A sea-ice flag of -1000 at cells 1 and 2 in months 3 to 5, and 50 to
-  // 56 at cell 5 in months 7 to 13: as an SST both are missing, and the
-  // cells left out; as another temperature only the flag is.
-  auto flagged = [](int k, int c) {
-    if (k >= 3 && k <= 5 && (c == 1 || c == 2)) return -1000.0;
-    return k >= 7 && k <= 13 && c == 5 ? 43.0 + k : 20 + 0.1 * k + 0.01 * c;
-  };
-  make({.file = "tos.nc", .var = "tos", .value = flagged});
-  make({.file = "ta.nc", .var = "ta", .value = flagged});
-  got = import("tos.nc", &status);
-  EXPECT_EQ(got.substr(0, got.find(" 2000")), "-2 100\n2 100\n2 200\n") << got;
-  for (const char* says :
-       {"warning: 6 values below absolute zero (flags, such as sea ice's, not declared missing) "
-        "taken as missing (2 cells, 3 time steps): -1000 in 2 cells at 3 time steps\n",
-        "warning: 7 values outside -5 to 45 degrees Celsius, which no sea-surface temperature "
-        "reaches, taken as missing (1 cell, 7 time steps): 50 in 1 cell at 1 time step, 51 in 1 "
-        "cell at 1 time step, 52 in 1 cell at 1 time step, 53 in 1 cell at 1 time step, 54 in 1 "
-        "cell at 1 time step, and other values\n",
-        "grid points  3 written, 3 left out"})
-    EXPECT_NE(last_out_.find(says), std::string::npos) << says << " in\n" << last_out_;
-  got = import("--var ta ta.nc", &status);
-  EXPECT_EQ(got.substr(0, got.find(" 2000")), "-2 100\n2 100\n2 200\n2 300\n") << got;
-  EXPECT_NE(last_out_.find("grid points  4 written, 2 left out"), std::string::npos) << last_out_;
-  EXPECT_EQ(last_out_.find("outside -5 to 45"), std::string::npos) << last_out_;
 }
 
 // A file cut short, as a broken download leaves it, at any length (in its

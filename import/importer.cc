@@ -119,9 +119,7 @@ Opener netcdf_opener(const Options& o) {
   };
 }
 
-Report run(const Options& o, const Opener& open) {
-  for (const std::string* path : {&o.xy, &o.recon, &o.summary_json})
-    if (!path->empty()) check_output(*path, o.force);
+Imported import_dataset(const Options& o, const Opener& open) {
   Report r;
   Series series = open_series(o.inputs, o.var, open);
   Years years = select_years(series, o.months, o.years);
@@ -133,10 +131,18 @@ Report run(const Options& o, const Opener& open) {
   describe_points(selection, means, r);
   if (r.kept > input::max_points) throw Failure(too_many(field.grid(), o.region, selection, r.kept));
   describe_reading(series, means, r);
+  return {std::move(r), std::move(selection), std::move(means)};
+}
+
+Report run(const Options& o, const Opener& open) {
+  for (const std::string* path : {&o.xy, &o.recon, &o.summary_json})
+    if (!path->empty()) check_output(*path, o.force);
+  Imported d = import_dataset(o, open);
   const double writing_began = thread_seconds();
-  write_outputs(o, r, selection, means, o.summary_json.empty() ? "" : summary_json(o, r));
-  r.times.writing = thread_seconds() - writing_began;
-  return r;
+  const std::string json = o.summary_json.empty() ? "" : summary_json(o, d.report);
+  write_outputs(o, d.report, d.selection, d.means, json);
+  d.report.times.writing = thread_seconds() - writing_began;
+  return d.report;
 }
 
 }  // namespace brix::importer

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "import/grid.h"
+#include "import/means.h"
+#include "import/region.h"
 #include "import/request.h"
 #include "import/series.h"
 
@@ -51,11 +53,23 @@ struct Report {
   } times;
 };
 
+// An import's result before anything is written: what it read, the points
+// of the region, and their yearly means.
+struct Imported {
+  Report report;
+  Selection selection;
+  Means means;
+};
+
 // Opens each path as a netCDF file, reading chunks as the options say.
 Opener netcdf_opener(const Options& options);
 
-// Reads the dataset from the sources `open` gives for options.inputs and
-// writes the files, or throws Failure and leaves every file as it was.
+// Reads the dataset from the sources `open` gives for options.inputs, and
+// takes the yearly means of its points; writes nothing. Throws Failure.
+Imported import_dataset(const Options& options, const Opener& open);
+
+// import_dataset, then the files written; or throws Failure and leaves
+// every file as it was.
 Report run(const Options& options, const Opener& open);
 
 }  // namespace brix::importer

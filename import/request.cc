@@ -188,6 +188,8 @@ Command parse_command_line(int argc, const char* const* argv) {
   }
   if (o.inputs.empty()) throw UsageError("no netCDF file given");
   if (o.xy == o.recon) throw UsageError("--xy and --recon name the same file");
+  if (o.summary_json == o.xy || o.summary_json == o.recon)
+    throw UsageError("--summary-json names the file of --xy or --recon");
   return c;
 }
 
