@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "input/year_blocks.h"
+#include "records/band.h"
 #include "records/report.h"
 #include "records/read.h"
 #include "records/write.h"
@@ -86,7 +87,7 @@ class Slots : public RecordSink {
 void find_band(RunData& data) {
   data.n_band = 0;
   for (int p = 1; p <= data.n_points; ++p) {
-    data.band_keep[p - 1] = in_band(data.grid_lat[p - 1]) ? 1 : 0;
+    data.band_keep[p - 1] = records::in_band(data.grid_lat[p - 1]) ? 1 : 0;
     if (data.band_keep[p - 1] != 0) data.band_points[data.n_band++] = p;
   }
   data.allocate_rows();
