@@ -1,6 +1,6 @@
 // The equatorial band the analysis takes: the grid points from 5S to 5N,
-// by latitude alone. Every program and library that picks the band's points
-// takes its limits from here.
+// by latitude alone. It lives in records/, the lowest library, so that the
+// readers, the analysis and the generator all pick the band by one rule.
 #pragma once
 
 namespace brix::records {
