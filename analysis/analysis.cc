@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "input/run_data.h"
+#include "records/band.h"
 #include "stats/yearly.h"
 
 namespace brix::analysis {
@@ -45,7 +45,7 @@ Result analyse(std::span<const float> lat, std::span<const float> lon,
   std::vector<std::size_t> band;
   std::vector<float> band_lon;
   for (std::size_t p = 0; p < lat.size(); ++p) {
-    if (!input::in_band(lat[p])) continue;
+    if (!records::in_band(lat[p])) continue;
     band.push_back(p);
     band_lon.push_back(dateline && lon[p] < 0.0f ? lon[p] + 360.0f : lon[p]);
   }

@@ -21,6 +21,7 @@
 #include "input/year_record.h"
 #include "numeric/mnsd.h"
 #include "numeric/spline.h"
+#include "records/band.h"
 #include "records/put.h"
 #include "records/format.h"
 #include "records/freeform.h"
@@ -77,7 +78,7 @@ void BM_ReadYearRecord(benchmark::State& state) {
   std::vector<float> dest(kPoints);
   std::vector<std::uint8_t> keep(kPoints);
   for (int p = 0; p < kPoints; ++p)
-    keep[p] = state.range(0) == 1 || brix::input::in_band(records16().grid.lat[p] / 100.0f);
+    keep[p] = state.range(0) == 1 || brix::records::in_band(records16().grid.lat[p] / 100.0f);
   const brix::input::KeptPoints fields{kPoints, keep.data(),
                                        static_cast<int>(std::count(keep.begin(), keep.end(), 1))};
   Unit unit("10", -1, -1, false);

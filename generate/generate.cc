@@ -7,8 +7,9 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "input/year_record.h"
+#include "records/band.h"
 #include "records/fixed.h"
+#include "records/year_layout.h"
 
 namespace brix::gen {
 namespace {
@@ -118,10 +119,17 @@ int grid_count(double lo, double hi, double step) {
   return static_cast<int>(std::floor((hi - lo) / step + 1e-9)) + 1;
 }
 
-constexpr int kFirstYearMin = -9999;
-constexpr int kLastYearMax = 99999;
-constexpr std::int32_t kMilliMin = -9999999;  // values stay within 9 characters
-constexpr std::int32_t kMilliMax = 99999999;
+using records::kValueDecimals;
+using records::kValueWidth;
+using records::kYearMax;
+using records::kYearMin;
+using records::kYearWidth;
+using records::year_line_length;
+
+// Values one digit short of what a value field holds: each stays within
+// kValueWidth - 1 characters.
+constexpr std::int32_t kMilliMin = records::kValueMinThousandths / 10;
+constexpr std::int32_t kMilliMax = records::kValueMaxThousandths / 10;
 
 // ---------------------------------------------------------------- the data
 
@@ -207,7 +215,7 @@ class Generator {
     put_line(sink, header, messy.chance(m.crlf));
 
     std::vector<std::int32_t> row(static_cast<std::size_t>(n_));
-    std::vector<char> fixed(input::year_line_length(n_) + 2);
+    std::vector<char> fixed(year_line_length(n_) + 2);
     std::string line;
     std::vector<char> field_blank, field_implied;
     double centre = 165.0;
@@ -232,9 +240,8 @@ class Generator {
 
       const int year = o_.first_year + y;
       if (!m.any()) {
-        sink.write(fixed.data(),
-                   records::put_fixed_line(fixed.data(), input::kYearWidth, year,
-                                           input::kValueWidth, input::kValueDecimals, row));
+        sink.write(fixed.data(), records::put_fixed_line(fixed.data(), kYearWidth, year,
+                                                         kValueWidth, kValueDecimals, row));
         if (truth != nullptr) truth->insert(truth->end(), row.begin(), row.end());
         continue;
       }
@@ -248,7 +255,8 @@ class Generator {
       }
       bool bad = messy.chance(m.bad);
       int bad_field = messy.below(n_);
-      bool comma = messy.chance(m.comma) && year >= -999 && year <= 9999;
+      // A year one column short of the year field, so that the comma falls in it.
+      bool comma = messy.chance(m.comma) && year >= kYearMin / 10 && year <= kYearMax / 10;
       int kept = n_;
       if (!comma && messy.chance(m.shorter)) kept = messy.below(n_);
 
@@ -256,7 +264,7 @@ class Generator {
         // An unreadable copy of the record before it: the reader skips it and
         // the record itself takes the slot.
         format_record(line, year, row, field_blank, field_implied, n_, false);
-        line[input::year_line_length(bad_field) + input::kValueWidth - 1] = 'x';
+        line[year_line_length(bad_field) + kValueWidth - 1] = 'x';
         finish_line(sink, line, messy);
         ++bad_lines;
       }
@@ -278,14 +286,14 @@ class Generator {
     char field[16];
     line.clear();
     if (comma) {
-      line += std::to_string(year);  // at most 4 characters: the comma falls in the i5 field
+      line += std::to_string(year);  // the comma falls in the year field
       line += ',';
     } else {
-      std::snprintf(field, sizeof field, "%*d", input::kYearWidth, year);
+      std::snprintf(field, sizeof field, "%*d", kYearWidth, year);
       line += field;
     }
     for (int p = 0; p < kept; ++p) {
-      constexpr std::size_t w = input::kValueWidth;
+      constexpr std::size_t w = kValueWidth;
       if (blank[p]) {
         std::memset(field, ' ', w);
       } else if (implied[p]) {
@@ -308,7 +316,7 @@ class Generator {
 
   // A value field of a year record, from thousandths.
   static void put_value(char* out, std::int32_t milli) {
-    records::put_fixed_field(out, input::kValueWidth, input::kValueDecimals, milli);
+    records::put_fixed_field(out, kValueWidth, kValueDecimals, milli);
   }
 
   void finish_line(Sink& sink, std::string& line, Rng& messy) {
@@ -351,10 +359,10 @@ bool Messy::any() const {
 
 std::string check(const Options& o) {
   if (o.years < 0) return "the number of years must not be negative";
-  if (o.first_year < kFirstYearMin ||
-      (o.years > 0 && std::int64_t{o.first_year} + o.years - 1 > kLastYearMax))
-    return "years must lie within " + std::to_string(kFirstYearMin) + " to " +
-           std::to_string(kLastYearMax) + " to fit 5 columns";
+  if (o.first_year < kYearMin ||
+      (o.years > 0 && std::int64_t{o.first_year} + o.years - 1 > kYearMax))
+    return "years must lie within " + std::to_string(kYearMin) + " to " + std::to_string(kYearMax) +
+           " to fit " + std::to_string(kYearWidth) + " columns";
   for (double f : {o.messy.comma, o.messy.shorter, o.messy.implied, o.messy.blank,
                    o.messy.bad, o.messy.tabs, o.messy.crlf}) {
     if (!(f >= 0 && f <= 1)) return "messy fractions must lie within 0 to 1";
@@ -382,7 +390,9 @@ GridPoints grid_points(const Options& o) {
     Rng r(stream(o.seed, 1));
     // The band's edges, points just outside them and the equator come first;
     // the rest lie anywhere in 20S-20N on a 0.5-degree lattice.
-    static const std::int32_t kEdges[] = {500, -500, 550, -600, 0};
+    constexpr auto north = static_cast<std::int32_t>(records::kBandNorth * 100.0f);
+    constexpr auto south = static_cast<std::int32_t>(records::kBandSouth * 100.0f);
+    static const std::int32_t kEdges[] = {north, south, north + 50, south - 100, 0};
     for (int p = 0; p < o.points; ++p) {
       std::int32_t lat = p < 5 ? kEdges[p] : -2000 + 50 * r.below(81);
       std::int32_t lon = 50 * r.below(720);  // 0 to 359.5 east

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "input/reconstruction.h"
+#include "records/band.h"
 #include "records/freeform.h"
 #include "records/report.h"
 #include "records/write.h"
@@ -13,6 +13,22 @@ using records::Format;
 using records::Handles;
 using records::Outcome;
 using records::Target;
+
+namespace {
+
+// Finds the grid points of the band from the latitudes and allocates the
+// band's rows for max_years records: a run needs the memory of its own band.
+// std::bad_alloc when they cannot be had.
+void find_band(RunData& data) {
+  data.n_band = 0;
+  for (int p = 1; p <= data.n_points; ++p) {
+    data.band_keep[p - 1] = records::in_band(data.grid_lat[p - 1]) ? 1 : 0;
+    if (data.band_keep[p - 1] != 0) data.band_points[data.n_band++] = p;
+  }
+  data.allocate_rows();
+}
+
+}  // namespace
 
 void read_coordinates(records::Unit& file, records::Unit& console, int coord_order,
                       RunData& data) {

@@ -17,6 +17,7 @@
 #include "input/coordinates.h"
 #include "input/reconstruction.h"
 #include "input/run_data.h"
+#include "records/band.h"
 #include "records/test_util.h"
 #include "generate/generate.h"
 
@@ -100,7 +101,7 @@ TEST(ReconstructionTest, MessyGeneratedFilesReadExactly) {
   Records expected{set.years, options.first_year, options.first_year + set.years - 1, {}};
   for (int y = 0; y < set.years; ++y)
     for (int p = 0; p < set.points; ++p)
-      if (in_band(static_cast<float>(set.grid.lat[std::size_t(p)] / 100.0)))
+      if (records::in_band(static_cast<float>(set.grid.lat[std::size_t(p)] / 100.0)))
         expected.bits.push_back(std::bit_cast<std::uint32_t>(
             static_cast<float>(set.milli[std::size_t(y * set.points + p)] / 1000.0)));
   ASSERT_GT(expected.bits.size(), 40u * 100);

@@ -83,15 +83,6 @@ class Slots : public RecordSink {
 
 }  // namespace
 
-void find_band(RunData& data) {
-  data.n_band = 0;
-  for (int p = 1; p <= data.n_points; ++p) {
-    data.band_keep[p - 1] = in_band(data.grid_lat[p - 1]) ? 1 : 0;
-    if (data.band_keep[p - 1] != 0) data.band_points[data.n_band++] = p;
-  }
-  data.allocate_rows();
-}
-
 int worker_threads() {
   if (const char* text = std::getenv("BRIX_THREADS")) {
     char* end = nullptr;
@@ -112,7 +103,6 @@ void read_reconstruction(records::Unit& file, records::Unit& console, RunData& d
   static const Format kHeader("(a)");
   static const Format kEcho("(/1x,'Recon data read in: ',3i6)");
 
-  find_band(data);
   const KeptPoints fields{data.n_points, data.band_keep, data.n_band};
 
   records::TextField<80> recon_header;

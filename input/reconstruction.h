@@ -28,17 +28,12 @@ struct ReadMode {
 // 300 MB needs no more), or BRIX_THREADS when it holds a number from 1 to 256.
 int worker_threads();
 
-// Finds the grid points of the band from the latitudes and allocates the
-// band's rows for max_years records: a run needs the memory of its own band.
-// std::bad_alloc when they cannot be had.
-void find_band(RunData& data);
-
-// Finds the band's grid points from the latitudes (find_band), reads the header line and
-// every year record of the file open on `file`, keeping the band's values in
-// band_sst, sets first_year, last_year and n_years, echoes them on `console`
-// and closes the file. Unreadable year lines are skipped, in the band or not,
-// and their slot is reused. More than max_years records end the run with the
-// run-time error report.
+// Reads the header line and every year record of the file open on `file`,
+// keeping the values of the band read_coordinates found in band_sst, sets
+// first_year, last_year and n_years, echoes them on `console` and closes the
+// file. Unreadable year lines are skipped, in the band or not, and their slot
+// is reused. More than max_years records end the run with the run-time error
+// report.
 void read_reconstruction(records::Unit& file, records::Unit& console, RunData& data,
                          const ReadMode& mode);
 

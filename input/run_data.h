@@ -13,10 +13,6 @@
 
 namespace brix::input {
 
-// The equatorial band, 5S to 5N with both limits, by latitude alone; a NaN
-// latitude is outside.
-inline bool in_band(float lat) { return lat >= -5.0f && lat <= 5.0f; }
-
 struct RunData {
   std::int32_t n_points = 0;
   float grid_lat[max_points];

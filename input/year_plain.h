@@ -14,10 +14,13 @@
 #include <immintrin.h>
 #endif
 
-#include "input/year_record.h"
 #include "records/plain.h"
+#include "records/year_layout.h"
 
 namespace brix::input {
+
+using records::kValueDecimals;
+using records::kValueWidth;
 
 // The masks, multipliers and shifts below encode the layout of a value
 // field: 10 columns, the point in column 7, 3 decimals.

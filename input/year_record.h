@@ -10,20 +10,16 @@
 
 #include "records/format.h"
 #include "records/read.h"
+#include "records/year_layout.h"
 
 namespace brix::input {
 
-// A year record: the year in 5 columns, then one value per grid point in 10
-// columns with 3 decimals ("%5d", then "%10.3f" for each point), so that n
-// points make a line of 5 + 10 n characters. The reader, the test-data
-// generator and brix_import all take the layout from here.
-inline constexpr int kYearWidth = 5;
-inline constexpr int kValueWidth = 10;
-inline constexpr int kValueDecimals = 3;
-constexpr std::size_t year_line_length(int n_points) {
-  return static_cast<std::size_t>(kYearWidth) +
-         static_cast<std::size_t>(kValueWidth) * static_cast<std::size_t>(n_points);
-}
+// The layout of a year record (records/year_layout.h), under the names its
+// readers and brix_import take it by.
+using records::kValueDecimals;
+using records::kValueWidth;
+using records::kYearWidth;
+using records::year_line_length;
 
 // The format of a year record, "(i5,12000f10.3)": what every way of reading
 // one must give the same outcome, year and bits as.

@@ -43,6 +43,143 @@ bool parse_integer(std::string_view text, std::int64_t& value) {
   return true;
 }
 
+// ---------------------------------------------------------------- real scan
+
+// The text of a real taken apart, before any arithmetic: its value is
+// mantissa * 10^exponent with the sign, unless it is a special value.
+struct ScannedReal {
+  enum Special { kNone, kInfinity, kNaN };
+  bool negative = false;
+  Special special = kNone;
+  std::uint64_t mantissa = 0;  // at most kMaxSignificant digits
+  int significant = 0;         // digits in mantissa
+  std::int64_t exponent = 0;   // decimal exponent
+};
+
+constexpr int kMaxSignificant = 19;  // every integer of 19 digits fits 64 bits
+// Exponents are held within this limit while they are counted, so that the
+// counts never overflow; every value beyond it is 0 or infinite anyway.
+constexpr std::int64_t kExponentLimit = 1000000;
+
+bool is_exponent_letter(char c) {
+  return c == 'E' || c == 'e' || c == 'D' || c == 'd' || c == 'Q' || c == 'q';
+}
+
+// Moves past an optional sign at t[i]; true when it is a minus.
+bool scan_sign(std::string_view t, std::size_t& i) {
+  if (i == t.size() || (t[i] != '+' && t[i] != '-')) return false;
+  return t[i++] == '-';
+}
+
+// "I..." is infinity and "N..." NaN, whatever follows the letter.
+ScannedReal::Special scan_special(std::string_view t, std::size_t i) {
+  if (i == t.size()) return ScannedReal::kNone;
+  if (t[i] == 'I' || t[i] == 'i') return ScannedReal::kInfinity;
+  if (t[i] == 'N' || t[i] == 'n') return ScannedReal::kNaN;
+  return ScannedReal::kNone;
+}
+
+// One digit of the mantissa, before or after the point. Leading zeros only
+// lower the exponent after the point; digits beyond kMaxSignificant only
+// raise it before the point.
+void take_digit(ScannedReal& s, int digit, bool after_point) {
+  if (s.mantissa == 0 && digit == 0) {
+    if (after_point) --s.exponent;
+  } else if (s.significant < kMaxSignificant) {
+    s.mantissa = s.mantissa * 10 + static_cast<std::uint64_t>(digit);
+    ++s.significant;
+    if (after_point) --s.exponent;
+  } else if (!after_point) {
+    ++s.exponent;
+  }
+  s.exponent = std::clamp(s.exponent, -kExponentLimit, kExponentLimit);
+}
+
+// The digits and the point of the mantissa from t[i], up to the first other
+// character; `point` tells whether there was one. False without any digit
+// or with a second point.
+bool scan_mantissa(std::string_view t, std::size_t& i, ScannedReal& s, bool& point) {
+  bool any_digit = false;
+  point = false;
+  for (; i < t.size(); ++i) {
+    if (is_digit(t[i])) {
+      any_digit = true;
+      take_digit(s, t[i] - '0', point);
+    } else if (t[i] == '.') {
+      if (point) return false;
+      point = true;
+    } else {
+      break;
+    }
+  }
+  return any_digit;
+}
+
+// The written exponent, from t[i] to the end of the text: 0 when there is
+// none; else an exponent letter and an optional sign, or a sign alone, then
+// at least one digit and nothing else. Its magnitude is held at
+// kExponentLimit.
+bool scan_exponent(std::string_view t, std::size_t i, std::int64_t& written) {
+  written = 0;
+  if (i == t.size()) return true;
+  if (is_exponent_letter(t[i])) ++i;
+  else if (t[i] != '+' && t[i] != '-') return false;
+  const bool negative = scan_sign(t, i);
+  if (i == t.size()) return false;
+  for (; i < t.size(); ++i) {
+    if (!is_digit(t[i])) return false;
+    written = std::min(written * 10 + (t[i] - '0'), kExponentLimit);
+  }
+  if (negative) written = -written;
+  return true;
+}
+
+// Takes a real's text apart: the sign, then a special value, or the
+// mantissa and the exponent, the implied decimals counting only without a
+// point. An empty text is zero. False when the text breaks the syntax.
+bool scan_real(std::string_view t, int implied_decimals, ScannedReal& s) {
+  s = ScannedReal{};
+  if (t.empty()) return true;
+  std::size_t i = 0;
+  s.negative = scan_sign(t, i);
+  s.special = scan_special(t, i);
+  if (s.special != ScannedReal::kNone) return true;
+  bool point = false;
+  std::int64_t written = 0;
+  if (!scan_mantissa(t, i, s, point) || !scan_exponent(t, i, written)) return false;
+  if (!point) s.exponent -= implied_decimals;
+  s.exponent += written;
+  return true;
+}
+
+// ---------------------------------------------------------------- conversion
+
+// v * 10^exponent in double precision. 10^308 and beyond are infinite, so a
+// division by more than 10^307 is done in two steps.
+double scale_by_power_of_ten(double v, std::int64_t exponent) {
+  if (exponent > 0) return v * power_of_ten(exponent);
+  if (exponent >= -307) return v / power_of_ten(-exponent);
+  return v / power_of_ten(-307 - exponent) / power_of_ten(307);
+}
+
+// The 32-bit real of a scanned text: the mantissa made a double (truncated
+// beyond 53 bits), scaled in double precision, then rounded once to single.
+// NaN is the quiet NaN, with the sign bit for "-NaN".
+float to_float(const ScannedReal& s) {
+  constexpr float kInfinity = std::numeric_limits<float>::infinity();
+  switch (s.special) {
+    case ScannedReal::kInfinity:
+      return s.negative ? -kInfinity : kInfinity;
+    case ScannedReal::kNaN:
+      return std::bit_cast<float>(s.negative ? 0xFFC00000u : 0x7FC00000u);
+    case ScannedReal::kNone:
+      break;
+  }
+  if (s.mantissa == 0) return s.negative ? -0.0f : 0.0f;
+  const double v = scale_by_power_of_ten(to_double_truncated(s.mantissa), s.exponent);
+  return static_cast<float>(s.negative ? -v : v);
+}
+
 }  // namespace
 
 bool get_integer_field(std::string_view field, std::int32_t& value) {
@@ -62,101 +199,10 @@ bool get_integer_value(std::string_view text, std::int32_t& value) {
   return true;
 }
 
-bool get_real(std::string_view t, int implied_decimals, float& value) {
-  if (t.empty()) {
-    value = 0.0f;
-    return true;
-  }
-  std::size_t i = 0;
-  bool negative = false;
-  if (t[0] == '+' || t[0] == '-') {
-    negative = t[0] == '-';
-    ++i;
-  }
-  if (i < t.size()) {
-    char c = t[i];
-    if (c == 'I' || c == 'i') {
-      value = negative ? -std::numeric_limits<float>::infinity()
-                       : std::numeric_limits<float>::infinity();
-      return true;
-    }
-    if (c == 'N' || c == 'n') {
-      value = std::bit_cast<float>(negative ? 0xFFC00000u : 0x7FC00000u);
-      return true;
-    }
-  }
-
-  // Mantissa: at most 19 significant digits are kept; later digits before
-  // the point only raise the exponent, leading zeros after the point only
-  // lower it.
-  constexpr std::int64_t kExponentLimit = 1000000;
-  std::uint64_t m = 0;
-  int significant = 0;
-  std::int64_t exponent = 0;
-  bool point = false;
-  bool any_digit = false;
-  for (; i < t.size(); ++i) {
-    char c = t[i];
-    if (is_digit(c)) {
-      any_digit = true;
-      if (m == 0 && c == '0') {
-        if (point) --exponent;
-      } else if (significant < 19) {
-        m = m * 10 + static_cast<std::uint64_t>(c - '0');
-        ++significant;
-        if (point) --exponent;
-      } else if (!point) {
-        ++exponent;
-      }
-      exponent = std::clamp(exponent, -kExponentLimit, kExponentLimit);
-    } else if (c == '.') {
-      if (point) return false;
-      point = true;
-    } else {
-      break;
-    }
-  }
-  if (!any_digit) return false;
-
-  std::int64_t written = 0;
-  if (i < t.size()) {
-    char c = t[i];
-    if (c == 'E' || c == 'e' || c == 'D' || c == 'd' || c == 'Q' || c == 'q') {
-      ++i;
-      if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
-    } else if (c == '+' || c == '-') {
-      ++i;
-    } else {
-      return false;
-    }
-    bool exponent_negative = t[i - 1] == '-';
-    if (i == t.size()) return false;
-    for (; i < t.size(); ++i) {
-      if (!is_digit(t[i])) return false;
-      written = std::min(written * 10 + (t[i] - '0'), kExponentLimit);
-    }
-    if (exponent_negative) written = -written;
-  }
-  if (!point) exponent -= implied_decimals;
-  std::int64_t X = written + exponent;
-
-  if (m == 0) {
-    value = negative ? -0.0f : 0.0f;
-    return true;
-  }
-  double v = to_double_truncated(m);
-  if (X > 0) {
-    v *= power_of_ten(X);
-  } else if (X < 0) {
-    if (X >= -307) {
-      v /= power_of_ten(-X);
-    } else {
-      v /= power_of_ten(-307 - X);
-      v /= power_of_ten(307);
-    }
-  }
-  if (negative) v = -v;
-  value = static_cast<float>(v);
+bool get_real(std::string_view text, int implied_decimals, float& value) {
+  ScannedReal scanned;
+  if (!scan_real(text, implied_decimals, scanned)) return false;
+  value = to_float(scanned);
   return true;
 }
 
