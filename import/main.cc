@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
   try {
     Command c = parse_command_line(argc, argv);
     if (c.kind == Command::Kind::kHelp) {
-      std::fputs(usage_text(), stdout);
+      std::fputs(usage_text().c_str(), stdout);
       return 0;
     }
     if (c.kind == Command::Kind::kVersion) {

@@ -7,9 +7,15 @@
 #include "import/chunks.h"
 #include "import/implausible.h"
 #include "import/text.h"
+#include "records/fixed.h"
+#include "records/year_layout.h"
 
 namespace brix::importer {
 namespace {
+
+// The values are written in thousandths, to the value field's decimals.
+constexpr double kThousand = 1000;
+static_assert(records::kValueDecimals == 3, "the means are kept in thousandths");
 
 // Steps read in slices of consecutive steps of one file at a time, and
 // the file closed when the slices move on to another.
@@ -157,8 +163,10 @@ class Averager {
         v = Means::kMissing;
         m.kept[p] = 0;
       } else {
-        double t = std::nearbyint(mean * 1000);
-        v = t >= -99999999 && t <= 999999999 ? static_cast<std::int32_t>(t) : Means::kTooWide;
+        double t = std::nearbyint(mean * kThousand);
+        v = t >= records::kValueMinThousandths && t <= records::kValueMaxThousandths
+                ? static_cast<std::int32_t>(t)
+                : Means::kTooWide;
       }
     }
   }
@@ -176,6 +184,15 @@ class Averager {
   double reading_ = 0;
 };
 
+// "the 10 columns of brix_eli's value field (-99999.999 to 999999.999)".
+std::string value_field_text() {
+  char lo[16], hi[16];
+  std::string low(lo, records::put_fixed(lo, records::kValueMinThousandths, records::kValueDecimals));
+  std::string high(hi, records::put_fixed(hi, records::kValueMaxThousandths, records::kValueDecimals));
+  return "the " + std::to_string(records::kValueWidth) + " columns of brix_eli's value field (" +
+         low + " to " + high + ")";
+}
+
 void check_means(const Means& m, const Selection& s, const Field& ref, const Years& years,
                  const Plausibility& p) {
   // Nearly all values of kelvin's range under a Celsius label.
@@ -190,9 +207,7 @@ void check_means(const Means& m, const Selection& s, const Field& ref, const Yea
       if (m.milli[y * m.points + pt] == Means::kTooWide)
         throw Failure("the " + std::to_string(years.first + static_cast<int>(y)) +
                       " value at latitude " + number(s.points[pt].lat) + ", longitude " +
-                      number(s.points[pt].lon) +
-                      " does not fit the 10 columns of brix_eli's value field (-99999.999 to "
-                      "999999.999)");
+                      number(s.points[pt].lon) + " does not fit " + value_field_text());
   }
   if (m.n_kept == 0)
     throw Failure("no grid point of the region has a value at every time step from " +

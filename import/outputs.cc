@@ -4,8 +4,8 @@
 
 #include "import/staged.h"
 #include "import/text.h"
-#include "input/year_record.h"
 #include "records/fixed.h"
+#include "records/year_layout.h"
 
 namespace brix::importer {
 namespace {
@@ -18,7 +18,7 @@ void write_coordinates(Staged& xy, const Selection& s, const Means& m) {
 }
 
 void write_years(Staged& recon, const Report& r, const Means& m) {
-  std::vector<char> line(input::year_line_length(m.n_kept) + 1);
+  std::vector<char> line(records::year_line_length(m.n_kept) + 1);
   std::vector<std::int32_t> row;
   row.reserve(static_cast<std::size_t>(m.n_kept));
   const std::size_t years = m.points == 0 ? 0 : m.milli.size() / m.points;
@@ -26,9 +26,9 @@ void write_years(Staged& recon, const Report& r, const Means& m) {
     row.clear();
     for (std::size_t p = 0; p < m.points; ++p)
       if (m.kept[p]) row.push_back(m.milli[y * m.points + p]);
-    recon.write(line.data(), records::put_fixed_line(line.data(), input::kYearWidth,
+    recon.write(line.data(), records::put_fixed_line(line.data(), records::kYearWidth,
                                                      r.first_year + static_cast<int>(y),
-                                                     input::kValueWidth, input::kValueDecimals,
+                                                     records::kValueWidth, records::kValueDecimals,
                                                      row));
   }
 }

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "import/source.h"
+#include "records/band.h"
 #include "input/reconstruction.h"
 
 namespace brix::importer {
@@ -25,7 +26,7 @@ constexpr const char* kUsage =
     "                  sea_surface_temperature; else one named sst, tos or SST)\n"
     "  --units U       the values' units, in place of the file's (such as K)\n"
     "  --lat S:N       latitudes to keep, degrees north, both limits included\n"
-    "                  (default -5:5, the band the analysis uses)\n"
+    "                  (default BAND, the band the analysis uses)\n"
     "  --lon W:E       longitudes to keep, degrees east, both limits included;\n"
     "                  W > E crosses the dateline (default: all)\n"
     "  --years A:B     calendar years to write (default: every complete year)\n"
@@ -164,9 +165,12 @@ bool takes_value(std::string_view a) {
 
 std::string version_text() { return "brix_import 1.0"; }
 
-const char* usage_text() { return kUsage; }
+std::string usage_text() {
+  std::string s = kUsage;
+  return s.replace(s.find("BAND"), 4, range_text(Options().region.lat));
+}
 
-Options::Options() { region.lat = {-5, 5}; }
+Options::Options() { region.lat = {records::kBandSouth, records::kBandNorth}; }
 
 Command parse_command_line(int argc, const char* const* argv) {
   Command c;

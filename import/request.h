@@ -55,6 +55,6 @@ struct Command {
 Command parse_command_line(int argc, const char* const* argv);
 
 // The usage text that --help prints.
-const char* usage_text();
+std::string usage_text();
 
 }  // namespace brix::importer

@@ -5,6 +5,7 @@
 
 #include "import/text.h"
 #include "input/capacity.h"
+#include "records/year_layout.h"
 
 namespace brix::importer {
 namespace {
@@ -97,9 +98,10 @@ void check_fit(const Years& r) {
     throw Failure(std::to_string(n) + " years to write (" + std::to_string(r.first) + " to " +
                   std::to_string(r.last) + "), more than the " + std::to_string(input::max_years) +
                   " brix_eli takes: choose fewer with --years");
-  if (r.first < -9999 || r.last > 99999)
-    throw Failure("year " + std::to_string(r.first < -9999 ? r.first : r.last) +
-                  " does not fit the 5 columns of brix_eli's year field");
+  if (r.first < records::kYearMin || r.last > records::kYearMax)
+    throw Failure("year " + std::to_string(r.first < records::kYearMin ? r.first : r.last) +
+                  " does not fit the " + std::to_string(records::kYearWidth) +
+                  " columns of brix_eli's year field");
 }
 
 }  // namespace
