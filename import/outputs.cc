@@ -12,9 +12,7 @@ namespace {
 
 void write_coordinates(Staged& xy, const Selection& s, const Means& m) {
   for (std::size_t p = 0; p < m.points; ++p)
-    if (m.kept[p])
-      xy.write(number(static_cast<float>(s.points[p].lat)) + " " +
-               number(static_cast<float>(s.points[p].lon)) + "\n");
+    if (m.kept[p]) xy.write(coordinate_line(s.points[p]));
 }
 
 void write_years(Staged& recon, const Report& r, const Means& m) {
@@ -22,18 +20,23 @@ void write_years(Staged& recon, const Report& r, const Means& m) {
   std::vector<std::int32_t> row;
   row.reserve(static_cast<std::size_t>(m.n_kept));
   const std::size_t years = m.points == 0 ? 0 : m.milli.size() / m.points;
-  for (std::size_t y = 0; y < years; ++y) {
-    row.clear();
-    for (std::size_t p = 0; p < m.points; ++p)
-      if (m.kept[p]) row.push_back(m.milli[y * m.points + p]);
-    recon.write(line.data(), records::put_fixed_line(line.data(), records::kYearWidth,
-                                                     r.first_year + static_cast<int>(y),
-                                                     records::kValueWidth, records::kValueDecimals,
-                                                     row));
-  }
+  for (std::size_t y = 0; y < years; ++y) recon.write(line.data(), year_record(r, m, y, line.data(), row));
 }
 
 }  // namespace
+
+std::string coordinate_line(const Point& p) {
+  return number(static_cast<float>(p.lat)) + " " + number(static_cast<float>(p.lon)) + "\n";
+}
+
+std::size_t year_record(const Report& r, const Means& m, std::size_t y, char* line,
+                        std::vector<std::int32_t>& row) {
+  row.clear();
+  for (std::size_t p = 0; p < m.points; ++p)
+    if (m.kept[p]) row.push_back(m.milli[y * m.points + p]);
+  return records::put_fixed_line(line, records::kYearWidth, r.first_year + static_cast<int>(y),
+                                 records::kValueWidth, records::kValueDecimals, row);
+}
 
 std::string header_line(const Options& o, const Report& r) {
   std::string title = r.title.empty() ? "" : " (" + r.title + ")";

@@ -121,8 +121,9 @@ void read_environment(Options& o) {
   o.profile = profile != nullptr && *profile != '\0';
 }
 
-// Takes the value of option `a`.
-void take(Options& o, std::string_view a, std::string_view v) {
+}  // namespace
+
+void set_option(Options& o, std::string_view a, std::string_view v) {
   if (a == "--var") {
     o.var = v;
   } else if (a == "-j") {
@@ -153,6 +154,8 @@ void take(Options& o, std::string_view a, std::string_view v) {
   }
 }
 
+namespace {
+
 bool takes_value(std::string_view a) {
   for (std::string_view option : {"--var", "--lat", "--lon", "--years", "--months", "--xy",
                                   "--recon", "--coarsen", "--units", "--files-from", "-j",
@@ -163,7 +166,7 @@ bool takes_value(std::string_view a) {
 
 }  // namespace
 
-std::string version_text() { return "brix_import 1.0"; }
+std::string version_text() { return std::string("brix_import ") + BRIX_VERSION; }
 
 std::string usage_text() {
   std::string s = kUsage;
@@ -185,7 +188,7 @@ Command parse_command_line(int argc, const char* const* argv) {
     } else if (a.size() > 1 && a[0] == '-') {
       if (!takes_value(a)) throw UsageError("unknown option " + std::string(a));
       if (i + 1 >= argc) throw UsageError(std::string(a) + " needs a value");
-      take(o, a, argv[++i]);
+      set_option(o, a, argv[++i]);
     } else {
       o.inputs.emplace_back(a);
     }

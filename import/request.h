@@ -6,6 +6,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "import/region.h"
@@ -53,6 +54,10 @@ struct Command {
 // The environment's settings into `o`, then the command line's. Throws
 // UsageError; Failure when a list of files cannot be read.
 Command parse_command_line(int argc, const char* const* argv);
+
+// Takes `value` for the option (as "--months"), as the command line does.
+// Throws UsageError.
+void set_option(Options& o, std::string_view option, std::string_view value);
 
 // The usage text that --help prints.
 std::string usage_text();

@@ -103,7 +103,16 @@ py::dict analyse(const Floats& lat, const Floats& lon, const Floats& values,
   return result_dict(r);
 }
 
+template <typename Row, std::size_t N>
+py::tuple headings(const Column<Row> (&list)[N]) {
+  py::tuple t(N);
+  for (std::size_t k = 0; k < N; ++k) t[k] = std::string(list[k].heading);
+  return t;
+}
+
 }  // namespace
+
+void bind_import(py::module_& m);  // importing.cc
 
 PYBIND11_MODULE(_core, m) {
   m.doc() = "brix_eli's analysis: warm points of the equatorial band, their statistics, smoothed";
@@ -113,4 +122,7 @@ PYBIND11_MODULE(_core, m) {
         py::arg("threads") = 1);
   m.def("analyse_band", &analyse_band, py::arg("band_lon"), py::arg("values"),
         py::arg("first_year"), py::arg("threshold"), py::arg("period"), py::arg("threads") = 1);
+  m.attr("YEARLY_COLUMNS") = headings(brix::analysis::kYearlyColumns);
+  m.attr("SMOOTHED_COLUMNS") = headings(brix::analysis::kSmoothedColumns);
+  bind_import(m);
 }

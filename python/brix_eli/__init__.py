@@ -19,14 +19,16 @@ import numpy as np
 from . import _core
 
 __all__ = ["Tables", "analyse", "analyse_band", "read_inputs", "YEARLY_COLUMNS",
-           "SMOOTHED_COLUMNS", "BadInput"]
+           "SMOOTHED_COLUMNS", "BAND", "BadInput", "__version__"]
 
 BadInput = _core.BadInput
+__version__ = _core.__version__
 
-# The tables' columns under the headings the program writes.
-YEARLY_COLUMNS = ("Year", "NPeak", "MN_Lon", "SD_Lon", "SE_Lon", "MN_Tmp", "SD_Tmp", "SE_Tmp")
-SMOOTHED_COLUMNS = ("Year", "NPeak", "NPSpl", "NPKMn", "LonMN1", "LonMN2", "LonMN3", "LonSD1",
-                    "LonSD2", "TmpMN1", "TmpMN2", "TmpMN3", "TmpSD1", "TmpSD2")
+# The tables' columns under the headings the program writes, and the band's
+# southern and northern limits (both included), as the C++ code has them.
+YEARLY_COLUMNS = _core.YEARLY_COLUMNS
+SMOOTHED_COLUMNS = _core.SMOOTHED_COLUMNS
+BAND = _core.BAND
 
 
 @dataclass
@@ -60,12 +62,6 @@ def _settings(threshold, period, first_year, threads):
     return float(threshold), int(period), int(first_year), max(int(threads), 1)
 
 
-def _enough_years(n_years):
-    if n_years < 4:
-        raise ValueError(f"{n_years} year{'s' if n_years != 1 else ''}: the smoothing spline "
-                         "needs 4 years or more")
-
-
 def analyse(lat, lon, values, first_year, threshold=28.5, period=10, dateline=False, threads=1):
     """Both tables from grid points: lat and lon of n points, values of years by n.
 
@@ -75,7 +71,6 @@ def analyse(lat, lon, values, first_year, threshold=28.5, period=10, dateline=Fa
     """
     lat, lon, values = _reals("lat", lat, 1), _reals("lon", lon, 1), _reals("values", values, 2)
     threshold, period, first_year, threads = _settings(threshold, period, first_year, threads)
-    _enough_years(values.shape[0])
     return Tables(**_core.analyse(lat, lon, values, first_year, threshold, period, bool(dateline),
                                   threads))
 
@@ -84,7 +79,6 @@ def analyse_band(band_lon, values, first_year, threshold=28.5, period=10, thread
     """Both tables from the band's points alone: their longitudes and values (years by points)."""
     band_lon, values = _reals("band_lon", band_lon, 1), _reals("values", values, 2)
     threshold, period, first_year, threads = _settings(threshold, period, first_year, threads)
-    _enough_years(values.shape[0])
     return Tables(**_core.analyse_band(band_lon, values, first_year, threshold, period, threads))
 
 
