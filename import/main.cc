@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "import/importer.h"
-#include "input/reconstruction.h"
+#include "records/threads.h"
 
 namespace {
 
@@ -120,7 +120,7 @@ void files_from(std::string_view list, std::vector<std::string>& paths) {
 
 int main(int argc, char** argv) {
   Options o;
-  o.threads = brix::input::worker_threads();  // BRIX_THREADS, as brix_eli takes it
+  o.threads = brix::records::worker_threads();  // BRIX_THREADS, as brix_eli takes it
   for (int i = 1; i < argc; ++i) {
     std::string_view a = argv[i];
     if (a == "-h" || a == "--help") {
