@@ -5,23 +5,21 @@
 #include <time.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
-#include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <mutex>
-#include <span>
-#include <thread>
+#include <new>
+#include <type_traits>
+
+#include "records/ordered_window.h"
 
 namespace brix::importer {
-namespace {
 
-constexpr int kShuffle = H5Z_FILTER_SHUFFLE, kDeflate = H5Z_FILTER_DEFLATE,
-              kFletcher32 = H5Z_FILTER_FLETCHER32;
-
-// The checksum of HDF5's fletcher32 filter: sums of the data as big-endian
-// 16-bit words (an odd last byte as the high half of one), folded to 16 bits
-// often enough that 32 bits never overflow.
+// HDF5's fletcher32: sums of the data as big-endian 16-bit words (an odd last
+// byte as the high half of one), folded to 16 bits often enough that 32 bits
+// never overflow.
 std::uint32_t fletcher32(const std::uint8_t* data, std::size_t size) {
   std::uint32_t sum1 = 0, sum2 = 0;
   std::size_t words = size / 2;
@@ -46,9 +44,181 @@ std::uint32_t fletcher32(const std::uint8_t* data, std::size_t size) {
   return sum2 << 16 | sum1;
 }
 
-enum class Kind { kSigned, kUnsigned, kReal };
+namespace {
+
+// The filters, each undone in place of `bytes`: nullptr, or what is wrong.
+
+// The checksum in the last 4 bytes, taken in either byte order.
+const char* check_fletcher32(ChunkBytes& bytes) {
+  if (bytes.size < 4) return "its chunk is too short for its checksum";
+  const std::uint8_t* end = bytes.data + bytes.size;
+  const std::uint32_t stored = static_cast<std::uint32_t>(end[-1]) << 24 |
+                               static_cast<std::uint32_t>(end[-2]) << 16 |
+                               static_cast<std::uint32_t>(end[-3]) << 8 | end[-4];
+  bytes.size -= 4;
+  const std::uint32_t sum = fletcher32(bytes.data, bytes.size);
+  return stored == sum || stored == __builtin_bswap32(sum) ? nullptr
+                                                           : "its chunk fails its checksum";
+}
+
+// A zlib stream inflated into `into`, of at most `most` bytes.
+const char* inflate(libdeflate_decompressor* inflater, std::vector<std::uint8_t>& into,
+                    std::size_t most, ChunkBytes& bytes) {
+  into.resize(most);
+  std::size_t inflated = 0;
+  if (libdeflate_zlib_decompress(inflater, bytes.data, bytes.size, into.data(), into.size(),
+                                 &inflated) != LIBDEFLATE_SUCCESS)
+    return "its chunk cannot be inflated";
+  bytes.data = into.data();
+  bytes.size = inflated;
+  return nullptr;
+}
+
+// Byte planes of whole elements put back together into `into`, the bytes
+// left over after them as they were.
+void unshuffle(std::vector<std::uint8_t>& into, std::size_t element_size, ChunkBytes& bytes) {
+  const std::size_t n = bytes.size / element_size;
+  const std::uint8_t* data = bytes.data;
+  into.resize(bytes.size);
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t b = 0; b < element_size; ++b) into[i * element_size + b] = data[b * n + i];
+  std::copy(data + n * element_size, data + bytes.size, into.data() + n * element_size);
+  bytes.data = into.data();
+}
+
+// Calls row(li, oi, n) for each run of the block along the last dimension
+// that the chunk holds: n elements from index li of the chunk to index oi of
+// the block, both in C order.
+template <class Row>
+void for_each_row(const ChunkPlace& p, Row row) {
+  std::array<std::size_t, kMaxRank> lo, hi, pos, chunk_stride, out_stride;
+  const std::size_t rank = p.rank, last = rank - 1;
+  for (std::size_t d = 0; d < rank; ++d) {
+    const std::size_t c0 = p.offset[d];
+    lo[d] = std::max(p.start[d], c0) - c0;
+    hi[d] = std::min(p.start[d] + p.count[d], c0 + p.chunk[d]) - c0;
+    if (hi[d] <= lo[d]) return;  // none of the block
+  }
+  chunk_stride[last] = out_stride[last] = 1;
+  for (std::size_t d = last; d > 0; --d) {
+    chunk_stride[d - 1] = chunk_stride[d] * p.chunk[d];
+    out_stride[d - 1] = out_stride[d] * p.count[d];
+  }
+  std::copy(lo.begin(), lo.begin() + static_cast<std::ptrdiff_t>(rank), pos.begin());
+  for (bool more = true; more;) {
+    std::size_t li = lo[last], oi = p.offset[last] + lo[last] - p.start[last];
+    for (std::size_t d = 0; d < last; ++d) {
+      li += pos[d] * chunk_stride[d];
+      oi += (p.offset[d] + pos[d] - p.start[d]) * out_stride[d];
+    }
+    row(li, oi, hi[last] - lo[last]);
+    more = false;
+    for (std::size_t e = last; e-- > 0;) {
+      if (++pos[e] < hi[e]) {
+        more = true;
+        break;
+      }
+      pos[e] = lo[e];
+    }
+  }
+}
+
+template <std::size_t kSize>
+using Bits = std::conditional_t<
+    kSize == 1, std::uint8_t,
+    std::conditional_t<kSize == 2, std::uint16_t,
+                       std::conditional_t<kSize == 4, std::uint32_t, std::uint64_t>>>;
+
+template <class U>
+U byte_swap(U v) {
+  if constexpr (sizeof(U) == 1) return v;
+  if constexpr (sizeof(U) == 2) return __builtin_bswap16(v);
+  if constexpr (sizeof(U) == 4) return __builtin_bswap32(v);
+  if constexpr (sizeof(U) == 8) return __builtin_bswap64(v);
+}
+
+// The scatter of elements stored as T. Shuffled, byte k of element i lies in
+// plane k, at k * elements + i.
+template <class T>
+void scatter(const ChunkPlace& place, const ChunkBytes& chunk, bool big_endian, double* out) {
+  using U = Bits<sizeof(T)>;
+  const bool swap = big_endian != (std::endian::native == std::endian::big);
+  const std::uint8_t* data = chunk.data;
+  const std::size_t elements = chunk.size / sizeof(T);
+  auto value = [&](std::size_t i) {
+    U bits;
+    if (chunk.shuffled) {
+      std::uint8_t b[sizeof(T)];
+      for (std::size_t k = 0; k < sizeof(T); ++k) b[k] = data[k * elements + i];
+      std::memcpy(&bits, b, sizeof bits);
+    } else {
+      std::memcpy(&bits, data + i * sizeof(T), sizeof bits);
+    }
+    return static_cast<double>(std::bit_cast<T>(swap ? byte_swap(bits) : bits));
+  };
+  for_each_row(place, [&](std::size_t li, std::size_t oi, std::size_t n) {
+    for (std::size_t j = 0; j < n; ++j) out[oi + j] = value(li + j);
+  });
+}
+
+constexpr int kShuffle = H5Z_FILTER_SHUFFLE, kDeflate = H5Z_FILTER_DEFLATE,
+              kFletcher32 = H5Z_FILTER_FLETCHER32;
 
 }  // namespace
+
+FilterChain::FilterChain() : inflater_(libdeflate_alloc_decompressor()) {
+  if (inflater_ == nullptr) throw std::bad_alloc();
+}
+
+FilterChain::~FilterChain() { libdeflate_free_decompressor(inflater_); }
+
+const char* FilterChain::undo(std::span<const Filter> filters, std::uint32_t skipped,
+                              std::size_t element_size, std::size_t expected, ChunkBytes& bytes) {
+  bytes.shuffled = false;
+  for (std::size_t k = filters.size(); k-- > 0;) {
+    if ((skipped >> k) & 1u) continue;
+    const char* failure = nullptr;
+    switch (filters[k]) {
+      case Filter::kFletcher32:
+        failure = check_fletcher32(bytes);
+        break;
+      case Filter::kDeflate:
+        failure = inflate(inflater_, inflated_, expected + 4, bytes);  // room for a checksum
+        break;
+      case Filter::kShuffle:
+        if (k == 0)
+          bytes.shuffled = true;  // the last to undo: each element is taken from the planes
+        else
+          unshuffle(unshuffled_, element_size, bytes);
+        break;
+    }
+    if (failure != nullptr) return failure;
+  }
+  return bytes.size == expected ? nullptr : "its chunk holds the wrong number of bytes";
+}
+
+Scatter scatter_for(StoredType::Kind kind, std::size_t size) {
+  using Kind = StoredType::Kind;
+  switch (size) {
+    case 1:
+      return kind == Kind::kSigned     ? &scatter<std::int8_t>
+             : kind == Kind::kUnsigned ? &scatter<std::uint8_t>
+                                       : nullptr;
+    case 2:
+      return kind == Kind::kSigned     ? &scatter<std::int16_t>
+             : kind == Kind::kUnsigned ? &scatter<std::uint16_t>
+                                       : nullptr;
+    case 4:
+      return kind == Kind::kSigned     ? &scatter<std::int32_t>
+             : kind == Kind::kUnsigned ? &scatter<std::uint32_t>
+                                       : &scatter<float>;
+    case 8:
+      return kind == Kind::kSigned     ? &scatter<std::int64_t>
+             : kind == Kind::kUnsigned ? &scatter<std::uint64_t>
+                                       : &scatter<double>;
+  }
+  return nullptr;
+}
 
 double thread_seconds() {
   timespec t{};
@@ -65,22 +235,18 @@ struct ChunkReader::Layout {
   };
   // What a decoding thread keeps from one read to the next.
   struct Worker {
-    libdeflate_decompressor* inflater = libdeflate_alloc_decompressor();
-    std::vector<std::uint8_t> scratch, plain;
-    Worker() = default;
-    Worker(const Worker&) = delete;
-    Worker& operator=(const Worker&) = delete;
-    ~Worker() { libdeflate_free_decompressor(inflater); }
+    FilterChain chain;
+    double began = -1;  // processor seconds at its first chunk of a read
   };
+  class Decode;
   std::vector<Stored> stored;
   std::vector<std::unique_ptr<Worker>> workers;
 
   hid_t file = -1, dataset = -1;
-  std::vector<hsize_t> dims, chunk;
-  std::vector<int> filters;  // in the order applied when writing
-  std::size_t size = 0;      // bytes of an element
-  Kind kind = Kind::kReal;
-  bool big_endian = false;
+  std::vector<std::size_t> chunk;
+  std::vector<Filter> filters;  // in the order applied when writing
+  StoredType type;
+  Scatter scatter = nullptr;
   std::size_t chunk_elements = 1;
 
   ~Layout() {
@@ -88,33 +254,106 @@ struct ChunkReader::Layout {
     if (file >= 0) H5Fclose(file);
   }
 
-  // The element at index li of a decoded chunk, as a double.
-  double element(const std::uint8_t* data, bool shuffled, std::size_t li) const {
-    std::uint8_t b[8];
-    for (std::size_t k = 0; k < size; ++k)
-      b[k] = shuffled ? data[k * chunk_elements + li] : data[li * size + k];
-    if (big_endian) std::reverse(b, b + size);
-    auto as = [&](auto v) {
-      std::memcpy(&v, b, sizeof v);
-      return static_cast<double>(v);
-    };
-    switch (kind) {
-      case Kind::kReal:
-        return size == 4 ? as(float{}) : as(double{});
-      case Kind::kSigned:
-        return size == 1   ? as(std::int8_t{})
-               : size == 2 ? as(std::int16_t{})
-               : size == 4 ? as(std::int32_t{})
-                           : as(std::int64_t{});
-      case Kind::kUnsigned:
-        return size == 1   ? as(std::uint8_t{})
-               : size == 2 ? as(std::uint16_t{})
-               : size == 4 ? as(std::uint32_t{})
-                           : as(std::uint64_t{});
-    }
-    return 0;
-  }
+  bool open_chunks();
+  bool open_type();
+  bool find_chunks(const std::vector<std::size_t>& start, const std::vector<std::size_t>& count,
+                   std::size_t& n_chunks);
 };
+
+// Each chunk of a read undone, checked and its elements of the block
+// scattered into out, on whichever worker takes it.
+class ChunkReader::Layout::Decode {
+ public:
+  Decode(Layout& l, const std::vector<std::size_t>& start, const std::vector<std::size_t>& count,
+         double* out, ChunkTimes& times)
+      : l_(l), start_(start), count_(count), out_(out), times_(times) {}
+
+  void operator()(std::size_t k, int w) {
+    Worker& worker = *l_.workers[static_cast<std::size_t>(w)];
+    if (worker.began < 0) worker.began = thread_seconds();
+    const Stored& s = l_.stored[k];
+    ChunkBytes bytes{s.bytes.data(), s.bytes.size()};
+    if (const char* failure = worker.chain.undo(l_.filters, s.skipped, l_.type.size,
+                                                l_.chunk_elements * l_.type.size, bytes))
+      throw ChunkError(failure, s.offset[0]);
+    std::array<std::size_t, kMaxRank> offset;
+    std::copy(s.offset.begin(), s.offset.end(), offset.begin());
+    const ChunkPlace place{start_.size(), l_.chunk.data(), offset.data(), start_.data(),
+                           count_.data()};
+    l_.scatter(place, bytes, l_.type.big_endian, out_);
+  }
+
+  // The processor time of a worker's decoding, from its first chunk on.
+  void leave(int w) {
+    Worker& worker = *l_.workers[static_cast<std::size_t>(w)];
+    if (worker.began < 0) return;
+    const double seconds = thread_seconds() - worker.began;
+    worker.began = -1;
+    std::lock_guard lock(mutex_);
+    times_.decoding += seconds;
+  }
+
+ private:
+  Layout& l_;
+  const std::vector<std::size_t>& start_;
+  const std::vector<std::size_t>& count_;
+  double* out_;
+  ChunkTimes& times_;
+  std::mutex mutex_;
+};
+
+// The chunk extents and the filters: each of shuffle, deflate and
+// fletcher32 at most once, in any order.
+bool ChunkReader::Layout::open_chunks() {
+  const int rank = static_cast<int>(chunk.size());
+  hid_t plist = H5Dget_create_plist(dataset);
+  std::vector<hsize_t> extent(chunk.size());
+  bool fits = plist >= 0 && H5Pget_layout(plist) == H5D_CHUNKED &&
+              H5Pget_chunk(plist, rank, extent.data()) == rank;
+  const int n = fits ? H5Pget_nfilters(plist) : 0;
+  for (int k = 0; fits && k < n; ++k) {
+    unsigned flags = 0, config = 0, values[8];
+    std::size_t n_values = 8;
+    char filter_name[64];
+    const int id =
+        static_cast<int>(H5Pget_filter2(plist, static_cast<unsigned>(k), &flags, &n_values, values,
+                                        sizeof filter_name, filter_name, &config));
+    const Filter f = id == kShuffle   ? Filter::kShuffle
+                     : id == kDeflate ? Filter::kDeflate
+                                      : Filter::kFletcher32;
+    fits = (id == kShuffle || id == kDeflate || id == kFletcher32) &&
+           std::find(filters.begin(), filters.end(), f) == filters.end();
+    filters.push_back(f);
+  }
+  if (plist >= 0) H5Pclose(plist);
+  std::copy(extent.begin(), extent.end(), chunk.begin());
+  for (std::size_t c : chunk) chunk_elements *= c;
+  return fits;
+}
+
+// Integers of 1, 2, 4 or 8 bytes, or IEEE reals of 4 or 8, in either byte
+// order.
+bool ChunkReader::Layout::open_type() {
+  hid_t t = H5Dget_type(dataset);
+  if (t < 0) return false;
+  const H5T_class_t type_class = H5Tget_class(t);
+  type.size = H5Tget_size(t);
+  type.big_endian = H5Tget_order(t) == H5T_ORDER_BE;
+  bool fits = false;
+  if (type_class == H5T_INTEGER) {
+    type.kind =
+        H5Tget_sign(t) == H5T_SGN_NONE ? StoredType::Kind::kUnsigned : StoredType::Kind::kSigned;
+    fits = true;
+  } else if (type_class == H5T_FLOAT) {
+    type.kind = StoredType::Kind::kReal;
+    fits =
+        (type.size == 4 && (H5Tequal(t, H5T_IEEE_F32LE) > 0 || H5Tequal(t, H5T_IEEE_F32BE) > 0)) ||
+        (type.size == 8 && (H5Tequal(t, H5T_IEEE_F64LE) > 0 || H5Tequal(t, H5T_IEEE_F64BE) > 0));
+  }
+  H5Tclose(t);
+  scatter = fits ? scatter_for(type.kind, type.size) : nullptr;
+  return scatter != nullptr;
+}
 
 std::unique_ptr<ChunkReader> ChunkReader::open(const std::string& path, const std::string& name,
                                                int threads) {
@@ -127,57 +366,11 @@ std::unique_ptr<ChunkReader> ChunkReader::open(const std::string& path, const st
   if (l.dataset < 0) return nullptr;
 
   hid_t space = H5Dget_space(l.dataset);
-  int rank = space < 0 ? -1 : H5Sget_simple_extent_ndims(space);
-  if (rank > 0) {
-    l.dims.resize(static_cast<std::size_t>(rank));
-    H5Sget_simple_extent_dims(space, l.dims.data(), nullptr);
-  }
+  const int rank = space < 0 ? -1 : H5Sget_simple_extent_ndims(space);
   if (space >= 0) H5Sclose(space);
-  if (rank <= 0) return nullptr;
-
-  hid_t plist = H5Dget_create_plist(l.dataset);
-  bool fits = plist >= 0 && H5Pget_layout(plist) == H5D_CHUNKED;
-  if (fits) {
-    l.chunk.resize(l.dims.size());
-    fits = H5Pget_chunk(plist, rank, l.chunk.data()) == rank;
-    int n = H5Pget_nfilters(plist);
-    for (int k = 0; fits && k < n; ++k) {
-      unsigned flags = 0, config = 0, values[8];
-      std::size_t n_values = 8;
-      char filter_name[64];
-      H5Z_filter_t id = H5Pget_filter2(plist, static_cast<unsigned>(k), &flags, &n_values, values,
-                                       sizeof filter_name, filter_name, &config);
-      l.filters.push_back(static_cast<int>(id));
-    }
-  }
-  if (plist >= 0) H5Pclose(plist);
-  // Each of shuffle, deflate and fletcher32 at most once, in any order.
-  for (std::size_t k = 0; k < l.filters.size(); ++k) {
-    int f = l.filters[k];
-    if (f != kShuffle && f != kDeflate && f != kFletcher32) fits = false;
-    for (std::size_t j = 0; j < k; ++j) fits &= l.filters[j] != f;
-  }
-  if (!fits) return nullptr;
-  for (hsize_t c : l.chunk) l.chunk_elements *= c;
-
-  hid_t type = H5Dget_type(l.dataset);
-  H5T_class_t type_class = type < 0 ? H5T_NO_CLASS : H5Tget_class(type);
-  l.size = type < 0 ? 0 : H5Tget_size(type);
-  l.big_endian = type >= 0 && H5Tget_order(type) == H5T_ORDER_BE;
-  if (type_class == H5T_INTEGER) {
-    l.kind = H5Tget_sign(type) == H5T_SGN_NONE ? Kind::kUnsigned : Kind::kSigned;
-    fits = l.size == 1 || l.size == 2 || l.size == 4 || l.size == 8;
-  } else if (type_class == H5T_FLOAT) {
-    l.kind = Kind::kReal;
-    fits =
-        (l.size == 4 &&
-         (H5Tequal(type, H5T_IEEE_F32LE) > 0 || H5Tequal(type, H5T_IEEE_F32BE) > 0)) ||
-        (l.size == 8 && (H5Tequal(type, H5T_IEEE_F64LE) > 0 || H5Tequal(type, H5T_IEEE_F64BE) > 0));
-  } else {
-    fits = false;
-  }
-  if (type >= 0) H5Tclose(type);
-  if (!fits) return nullptr;
+  if (rank <= 0 || rank > static_cast<int>(kMaxRank)) return nullptr;
+  l.chunk.resize(static_cast<std::size_t>(rank));
+  if (!l.open_chunks() || !l.open_type()) return nullptr;
 
   std::unique_ptr<ChunkReader> reader(new ChunkReader);
   reader->layout_ = std::move(layout);
@@ -187,35 +380,26 @@ std::unique_ptr<ChunkReader> ChunkReader::open(const std::string& path, const st
 
 ChunkReader::~ChunkReader() = default;
 
-bool ChunkReader::read(const std::vector<std::size_t>& start, const std::vector<std::size_t>& count,
-                       std::vector<double>& out) {
-  Layout& l = *layout_;
-  const std::size_t rank = l.dims.size();
-  std::size_t total = 1;
-  for (std::size_t c : count) total *= c;
-  out.resize(total);
-  if (total == 0) return true;
-
-  // The chunks that hold part of the block; every one must be stored.
-  using Stored = Layout::Stored;
-  std::vector<Stored>& kept = l.stored;
-  std::size_t n_chunks = 0;
-  std::vector<hsize_t> first(rank), last(rank), at(rank);
+// The chunks that hold part of the block into stored[0, n_chunks), with
+// room for their bytes. False when one of them is not stored.
+bool ChunkReader::Layout::find_chunks(const std::vector<std::size_t>& start,
+                                      const std::vector<std::size_t>& count,
+                                      std::size_t& n_chunks) {
+  const std::size_t rank = chunk.size();
+  std::array<hsize_t, kMaxRank> first, last, at;
   for (std::size_t d = 0; d < rank; ++d) {
-    first[d] = start[d] / l.chunk[d];
-    last[d] = (start[d] + count[d] - 1) / l.chunk[d];
+    first[d] = at[d] = start[d] / chunk[d];
+    last[d] = (start[d] + count[d] - 1) / chunk[d];
   }
-  double began = thread_seconds();
-  at = first;
+  n_chunks = 0;
   for (bool more = true; more;) {
-    if (n_chunks == kept.size()) kept.emplace_back();
-    Stored& s = kept[n_chunks++];
+    if (n_chunks == stored.size()) stored.emplace_back();
+    Stored& s = stored[n_chunks++];
     s.offset.resize(rank);
-    for (std::size_t d = 0; d < rank; ++d) s.offset[d] = at[d] * l.chunk[d];
-    hsize_t stored = 0;
-    if (H5Dget_chunk_storage_size(l.dataset, s.offset.data(), &stored) < 0 || stored == 0)
-      return false;
-    s.bytes.resize(stored);
+    for (std::size_t d = 0; d < rank; ++d) s.offset[d] = at[d] * chunk[d];
+    hsize_t size = 0;
+    if (H5Dget_chunk_storage_size(dataset, s.offset.data(), &size) < 0 || size == 0) return false;
+    s.bytes.resize(size);
     more = false;
     for (std::size_t d = rank; d-- > 0;) {
       if (at[d] < last[d]) {
@@ -226,155 +410,40 @@ bool ChunkReader::read(const std::vector<std::size_t>& start, const std::vector<
       at[d] = first[d];
     }
   }
+  return true;
+}
+
+bool ChunkReader::read(const std::vector<std::size_t>& start, const std::vector<std::size_t>& count,
+                       std::vector<double>& out) {
+  Layout& l = *layout_;
+  std::size_t total = 1;
+  for (std::size_t c : count) total *= c;
+  out.resize(total);
+  if (total == 0) return true;
+
+  double began = thread_seconds();
+  std::size_t n_chunks = 0;
+  if (!l.find_chunks(start, count, n_chunks)) return false;
   times_.reading += thread_seconds() - began;
-
-  // Strides of the block out and of a chunk.
-  std::vector<std::size_t> out_stride(rank, 1), chunk_stride(rank, 1);
-  for (std::size_t d = rank - 1; d > 0; --d) {
-    out_stride[d - 1] = out_stride[d] * count[d];
-    chunk_stride[d - 1] = chunk_stride[d] * l.chunk[d];
-  }
-
-  // Each chunk inflated, checked and its elements of the block converted.
-  auto decode = [&](const Stored& s, libdeflate_decompressor* inflater,
-                    std::vector<std::uint8_t>& scratch, std::vector<std::uint8_t>& plain) {
-    const std::uint8_t* data = s.bytes.data();
-    std::size_t size = s.bytes.size();
-    bool shuffled = false;  // the elements are still in byte planes
-    const std::size_t expected = l.chunk_elements * l.size;
-    // Filters undone in the reverse of the order they were applied in.
-    for (std::size_t k = l.filters.size(); k-- > 0;) {
-      if ((s.skipped >> k) & 1u) continue;
-      if (l.filters[k] == kFletcher32) {
-        if (size < 4) throw ChunkError("its chunk is too short for its checksum", s.offset[0]);
-        std::uint32_t stored = 0;
-        for (int b = 3; b >= 0; --b)
-          stored = stored << 8 | data[size - 4 + static_cast<std::size_t>(b)];
-        size -= 4;
-        std::uint32_t sum = fletcher32(data, size);
-        if (stored != sum && stored != __builtin_bswap32(sum))
-          throw ChunkError("its chunk fails its checksum", s.offset[0]);
-      } else if (l.filters[k] == kDeflate) {
-        scratch.resize(expected + 4);  // room for a checksum applied before
-        std::size_t inflated = 0;
-        if (libdeflate_zlib_decompress(inflater, data, size, scratch.data(), scratch.size(),
-                                       &inflated) != LIBDEFLATE_SUCCESS)
-          throw ChunkError("its chunk cannot be inflated", s.offset[0]);
-        data = scratch.data();
-        size = inflated;
-      } else if (k == 0) {
-        shuffled = true;  // the last to undo: each element is taken from the planes
-      } else {
-        // Planes of whole elements, the bytes left over after them as they were.
-        const std::size_t n = size / l.size;
-        plain.resize(size);
-        for (std::size_t i = 0; i < n; ++i)
-          for (std::size_t b = 0; b < l.size; ++b) plain[i * l.size + b] = data[b * n + i];
-        std::copy(data + n * l.size, data + size, plain.data() + n * l.size);
-        data = plain.data();
-      }
-    }
-    if (size != expected)
-      throw ChunkError("its chunk holds the wrong number of bytes", s.offset[0]);
-    // The part of the block in this chunk, in chunk coordinates.
-    std::vector<std::size_t> lo(rank), hi(rank), pos(rank);
-    for (std::size_t d = 0; d < rank; ++d) {
-      std::size_t c0 = s.offset[d];
-      lo[d] = std::max<std::size_t>(start[d], c0) - c0;
-      hi[d] = std::min<std::size_t>(start[d] + count[d], c0 + l.chunk[d]) - c0;
-    }
-    pos = lo;
-    for (bool more = true; more;) {
-      std::size_t li = 0, oi = 0;
-      for (std::size_t d = 0; d + 1 < rank; ++d) {
-        li += pos[d] * chunk_stride[d];
-        oi += (s.offset[d] + pos[d] - start[d]) * out_stride[d];
-      }
-      const std::size_t d = rank - 1;
-      for (std::size_t j = lo[d]; j < hi[d]; ++j)
-        out[oi + (s.offset[d] + j - start[d])] = l.element(data, shuffled, li + j);
-      more = false;
-      for (std::size_t e = rank - 1; e-- > 0;) {
-        if (++pos[e] < hi[e]) {
-          more = true;
-          break;
-        }
-        pos[e] = lo[e];
-      }
-    }
-  };
 
   // The calling thread reads the chunks as stored, one after another, while
   // the helpers decode those read; then it decodes too.
-  std::size_t ready = 0, next = 0;  // chunks read; chunks taken for decoding
-  bool stop = false;
-  std::exception_ptr failure;
-  std::mutex mutex;
-  std::condition_variable more_read;
-  auto fail = [&](std::exception_ptr e) {
-    std::lock_guard lock(mutex);
-    if (!failure) failure = e;
-    stop = true;
-    more_read.notify_all();
-  };
-  const std::span<Stored> chunks(kept.data(), n_chunks);
-  auto work = [&](std::size_t w) {
-    double t0 = thread_seconds();
-    Layout::Worker& worker = *l.workers[w];
-    libdeflate_decompressor* inflater = worker.inflater;
-    std::vector<std::uint8_t>& scratch = worker.scratch;
-    std::vector<std::uint8_t>& plain = worker.plain;
-    try {
-      if (inflater == nullptr) throw std::bad_alloc();
-      for (;;) {
-        std::size_t k;
-        {
-          std::unique_lock lock(mutex);
-          more_read.wait(lock, [&] { return stop || next < ready || next == chunks.size(); });
-          if (stop || next == chunks.size()) break;
-          k = next++;
-        }
-        decode(chunks[k], inflater, scratch, plain);
-      }
-    } catch (...) {
-      fail(std::current_exception());
-    }
-    std::lock_guard lock(mutex);
-    times_.decoding += thread_seconds() - t0;
-  };
-  const std::size_t helpers =
-      std::min<std::size_t>(static_cast<std::size_t>(threads_), chunks.size()) - 1;
-  std::vector<std::thread> pool;
-  struct Join {
-    std::vector<std::thread>& pool;
-    ~Join() {
-      for (std::thread& t : pool) t.join();
-    }
-  } join{pool};
-  while (l.workers.size() < helpers + 1) l.workers.push_back(std::make_unique<Layout::Worker>());
-  for (std::size_t k = 0; k < helpers; ++k) {
-    try {
-      pool.emplace_back(work, k + 1);
-    } catch (const std::system_error&) {
-      break;  // no more threads: the others do the rest
-    }
-  }
+  const std::size_t workers = records::OrderedWindow::workers(n_chunks, threads_);
+  while (l.workers.size() < workers) l.workers.push_back(std::make_unique<Layout::Worker>());
+  Layout::Decode decode(l, start, count, out.data(), times_);
+  records::OrderedWindow window(n_chunks, n_chunks, threads_, decode, 0);
   began = thread_seconds();
-  for (std::size_t k = 0; k < chunks.size(); ++k) {
-    Stored& c = chunks[k];
+  for (std::size_t k = 0; k < n_chunks; ++k) {
+    Layout::Stored& c = l.stored[k];
     if (H5Dread_chunk(l.dataset, H5P_DEFAULT, c.offset.data(), &c.skipped, c.bytes.data()) < 0) {
-      fail(std::make_exception_ptr(ChunkError("its stored chunk cannot be read", c.offset[0])));
+      window.fail(
+          std::make_exception_ptr(ChunkError("its stored chunk cannot be read", c.offset[0])));
       break;
     }
-    std::lock_guard lock(mutex);
-    ready = k + 1;
-    more_read.notify_one();
+    window.open(k + 1);
   }
   times_.reading += thread_seconds() - began;
-  work(0);
-  for (std::thread& t : pool) t.join();
-  pool.clear();
-  if (failure) std::rethrow_exception(failure);
+  window.finish();
   return true;
 }
 

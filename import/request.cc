@@ -8,7 +8,7 @@
 
 #include "import/source.h"
 #include "records/band.h"
-#include "input/reconstruction.h"
+#include "records/threads.h"
 
 namespace brix::importer {
 namespace {
@@ -114,7 +114,7 @@ void files_from(std::string_view list, std::vector<std::string>& paths) {
 }
 
 void read_environment(Options& o) {
-  o.threads = input::worker_threads();  // BRIX_THREADS, as brix_eli takes it
+  o.threads = records::worker_threads();  // BRIX_THREADS, as brix_eli takes it
   const char* chunks = std::getenv("BRIX_IMPORT_CHUNKS");
   o.direct_chunks = chunks == nullptr || std::string_view(chunks) != "netcdf";
   const char* profile = std::getenv("BRIX_IMPORT_PROFILE");

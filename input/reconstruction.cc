@@ -5,14 +5,13 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "input/year_blocks.h"
 #include "records/report.h"
 #include "records/read.h"
+#include "records/threads.h"
 #include "records/write.h"
 
 namespace brix::input {
@@ -83,18 +82,9 @@ class Slots : public RecordSink {
 
 }  // namespace
 
-int worker_threads() {
-  if (const char* text = std::getenv("BRIX_THREADS")) {
-    char* end = nullptr;
-    long n = std::strtol(text, &end, 10);
-    if (end != text && *end == '\0' && n >= 1 && n <= 256) return static_cast<int>(n);
-  }
-  return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 16u));
-}
-
 ReadMode ReadMode::from_environment() {
   ReadMode mode;
-  mode.threads = worker_threads();
+  mode.threads = records::worker_threads();
   return mode;
 }
 

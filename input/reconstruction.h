@@ -19,14 +19,9 @@ struct ReadMode {
   std::size_t block_bytes = std::size_t{1} << 20;
   FieldKernel kernel = widest_field_kernel();  // BRIX_FIELDS
 
-  // Reading on worker_threads() threads, with the widest kernel.
+  // Reading on records::worker_threads() threads, with the widest kernel.
   static ReadMode from_environment();
 };
-
-// The threads a run works on: as many as the machine runs at once, up to 16
-// (each reading thread holds about 2 MB of buffers, and a file of at most
-// 300 MB needs no more), or BRIX_THREADS when it holds a number from 1 to 256.
-int worker_threads();
 
 // Reads the header line and every year record of the file open on `file`,
 // keeping the values of the band read_coordinates found in band_sst, sets

@@ -5,14 +5,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
 #include <limits>
-#include <mutex>
-#include <new>
-#include <system_error>
-#include <thread>
 
+#include "records/ordered_window.h"
 #include "records/unit.h"
 
 namespace brix::input {
@@ -98,7 +94,8 @@ Converted YearLines::convert(std::uint64_t from, std::uint64_t to, bool seek, fl
     const std::size_t usual_end = s + line_bytes_;
     bool plain = false;
     if (kernel_ != FieldKernel::kGeneral && usual_end < held_ && raw_[usual_end] == '\n')
-      outcome = read_year_record({raw_.get() + s, line_bytes_}, fields_, kernel_, year, row, &plain);
+      outcome =
+          read_year_record({raw_.get() + s, line_bytes_}, fields_, kernel_, year, row, &plain);
     if (plain) {
       s = usual_end + 1;
     } else {
@@ -158,7 +155,6 @@ BlocksEnd read_year_blocks(int fd, std::uint64_t start, const KeptPoints& fields
   struct Slot {
     std::unique_ptr<float[]> rows;  // uninitialised, as the raw bytes
     Converted converted;
-    bool ready = false;
   };
   std::vector<Slot> slots(window);
   for (Slot& slot : slots)
@@ -168,107 +164,34 @@ BlocksEnd read_year_blocks(int fd, std::uint64_t start, const KeptPoints& fields
   lines.reserve(static_cast<std::size_t>(threads));
   for (int t = 0; t < threads; ++t) lines.emplace_back(fd, fields, kernel, block_bytes);
 
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::uint64_t next = 0;       // the next block to convert
-  std::uint64_t committed = 0;  // blocks handed to the sink
-  bool stop = false;
-  bool no_memory = false;  // a helper could not grow its buffers
-  auto convert = [&](YearLines& with, std::uint64_t b) {
+  auto convert = [&](std::size_t b, int worker) {
     Slot& slot = slots[b % window];
-    slot.converted = with.convert(from(b), to(b), b > 0, slot.rows.get(), room);
+    slot.converted = lines[static_cast<std::size_t>(worker)].convert(from(b), to(b), b > 0,
+                                                                     slot.rows.get(), room);
   };
-  auto may_claim = [&] { return next < n_blocks && next < committed + window; };
-
-  auto help = [&](int t) {
-    std::unique_lock lock(mutex);
-    for (;;) {
-      changed.wait(lock, [&] { return stop || next >= n_blocks || may_claim(); });
-      if (stop || next >= n_blocks) return;
-      const std::uint64_t b = next++;
-      lock.unlock();
-      bool failed = false;
-      try {
-        convert(lines[static_cast<std::size_t>(t)], b);
-      } catch (const std::bad_alloc&) {
-        failed = true;  // carried to the calling thread, which reports it
-      }
-      lock.lock();
-      if (failed) {
-        no_memory = stop = true;
-        changed.notify_all();
-        return;
-      }
-      slots[b % window].ready = true;
-      changed.notify_all();
-    }
-  };
-  // The helpers are stopped and joined however the calling thread leaves,
-  // also by an exception of its own.
-  std::vector<std::thread> helpers;
-  helpers.reserve(static_cast<std::size_t>(threads));
-  struct Join {
-    std::mutex& mutex;
-    std::condition_variable& changed;
-    bool& stop;
-    std::vector<std::thread>& helpers;
-    ~Join() {
-      {
-        std::lock_guard lock(mutex);
-        stop = true;
-      }
-      changed.notify_all();
-      for (std::thread& helper : helpers) helper.join();
-    }
-  } join{mutex, changed, stop, helpers};
-  for (int t = 1; t < threads; ++t) {
-    try {
-      helpers.emplace_back(help, t);
-    } catch (const std::system_error&) {
-      break;  // the system starts no more threads: those started do the work
-    }
-  }
-
-  // The calling thread hands the blocks on in order, and converts blocks
-  // itself while the next one to hand on is not ready.
+  // The blocks go to the sink in order, the records that did not fit in a
+  // block's slot converted in place by the calling thread (worker 0).
   BlocksEnd end = BlocksEnd::kEndOfFile;
-  std::unique_lock lock(mutex);
-  while (committed < n_blocks && end == BlocksEnd::kEndOfFile && !no_memory) {
-    Slot& slot = slots[committed % window];
-    if (slot.ready) {
-      const std::uint64_t b = committed;
-      lock.unlock();
-      Converted c = slot.converted;
-      bool more = sink.take(slot.rows.get(), c);
-      while (more && c.error == 0 && c.stop < to(b)) {
-        std::int64_t free_room;
-        float* place = sink.place(free_room);
-        c = lines[0].convert(c.stop, to(b), false, place, free_room);
-        more = sink.take(place, c);
-      }
-      lock.lock();
-      if (!more) {
-        end = BlocksEnd::kFull;
-      } else if (c.error != 0) {
-        error = c.error;
-        end = BlocksEnd::kFailed;
-      }
-      slot.ready = false;
-      ++committed;
-      changed.notify_all();
-    } else if (may_claim()) {
-      const std::uint64_t b = next++;
-      lock.unlock();
-      convert(lines[0], b);
-      lock.lock();
-      slots[b % window].ready = true;
-    } else {
-      changed.wait(lock);
+  auto hand = [&](std::size_t b) {
+    const Slot& slot = slots[b % window];
+    Converted c = slot.converted;
+    bool more = sink.take(slot.rows.get(), c);
+    while (more && c.error == 0 && c.stop < to(b)) {
+      std::int64_t free_room;
+      float* place = sink.place(free_room);
+      c = lines[0].convert(c.stop, to(b), false, place, free_room);
+      more = sink.take(place, c);
     }
-  }
-  const bool failed = no_memory;
-  lock.unlock();
-  if (failed) throw std::bad_alloc();
+    if (!more) {
+      end = BlocksEnd::kFull;
+    } else if (c.error != 0) {
+      error = c.error;
+      end = BlocksEnd::kFailed;
+    }
+    return end == BlocksEnd::kEndOfFile;
+  };
+  records::OrderedWindow blocks(static_cast<std::size_t>(n_blocks), window, threads, convert);
+  blocks.finish(hand);
   return end;
 }
 

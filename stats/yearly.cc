@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <system_error>
-#include <thread>
 
 #include "numeric/mnsd.h"
+#include "records/ordered_window.h"
 
 namespace brix::stats {
 namespace {
@@ -64,32 +63,15 @@ std::vector<YearRow> yearly_rows(std::span<const float> band_lon, const float* v
   auto start = [&](int w) { return static_cast<std::int32_t>(long{n_years} * w / workers); };
   // One value at least, so that a band without points still has room.
   const std::size_t room = std::max<std::size_t>(band_lon.size(), 1);
-  WarmPoints warm(room);
-  std::vector<WarmPoints> spaces(static_cast<std::size_t>(workers - 1), WarmPoints(room));
-  std::vector<std::thread> helpers;
-  helpers.reserve(spaces.size());
-  // Joined however this function is left: a thread that cannot be allocated
-  // for throws std::bad_alloc while others already run.
-  struct Join {
-    std::vector<std::thread>& helpers;
-    ~Join() {
-      for (std::thread& helper : helpers) helper.join();
-    }
-  } join{helpers};
-  int started = 1;  // workers going: the calling thread and each helper started
-  for (; started < workers; ++started) {
-    try {
-      helpers.emplace_back(figure_years, band_lon, values, convection_threshold, start(started),
-                           start(started + 1), std::ref(spaces[started - 1]), rows.data());
-    } catch (const std::system_error&) {
-      break;  // the system starts no more threads: the calling one does the rest
-    }
-  }
-  figure_years(band_lon, values, convection_threshold, 0, start(1), warm, rows.data());
-  figure_years(band_lon, values, convection_threshold, start(started), start(workers), warm,
-               rows.data());
-  for (std::thread& helper : helpers) helper.join();
-  helpers.clear();
+  std::vector<WarmPoints> spaces(static_cast<std::size_t>(workers), WarmPoints(room));
+  auto figure_run = [&](std::size_t run, int worker) {
+    const int w = static_cast<int>(run);
+    figure_years(band_lon, values, convection_threshold, start(w), start(w + 1),
+                 spaces[static_cast<std::size_t>(worker)], rows.data());
+  };
+  const auto runs = static_cast<std::size_t>(workers);
+  records::OrderedWindow window(runs, runs, workers, figure_run);
+  window.finish();
   return rows;
 }
 
