@@ -50,6 +50,8 @@ def _pair(name, value):
 def _options(months, years, lat, lon, coarsen, units):
     """brix_import's options, as the texts its command line takes."""
     o = {}
+    if isinstance(months, numbers.Integral):
+        months = [months]
     if months is not None:
         o["--months"] = months if isinstance(months, str) else ",".join(str(int(m)) for m in months)
     for option, value in (("--years", years), ("--lat", lat), ("--lon", lon)):
@@ -111,8 +113,9 @@ class _Header:
 
     def _coordinate(self, name, c, time_bounds):
         attrs = dict(c.attrs)
-        values, units, calendar = _encoded_times(c.values, c.encoding.get("units"),
-                                                 c.encoding.get("calendar"))
+        # A file's time without a calendar attribute is in the standard one.
+        calendar = c.encoding.get("calendar", "standard" if "units" in c.encoding else None)
+        values, units, calendar = _encoded_times(c.values, c.encoding.get("units"), calendar)
         if units is not None:  # dates, as numbers since a date
             attrs.update(units=units, calendar=calendar)
             if time_bounds is not None and c.ndim == 1:
@@ -156,7 +159,8 @@ def _dataset(t, r, threshold, period, months, dateline):
                 out[name] = xr.DataArray(table[name], dims=["year"], attrs={"units": unit})
     out.attrs.update(threshold=float(threshold), period=int(period), months=months,
                      points_in_band=int(r["band_points"]), dateline=int(bool(dateline)),
-                     spline_outcomes=", ".join(t.spline_outcomes))
+                     spline_outcomes=", ".join(t.spline_outcomes),
+                     yearly_table=t.yearly_text, smoothed_table=t.smoothed_text)
     return out
 
 
