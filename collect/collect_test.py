@@ -13,6 +13,7 @@ import struct
 import subprocess
 import sys
 
+import jsonschema
 import pytest
 
 sys.dont_write_bytecode = True
@@ -24,6 +25,8 @@ RUN = os.environ.get("BRIX_RUN") or os.path.join(ROOT, "workflow", "brix_run")
 ELI, GEN = os.environ.get("BRIX_ELI"), os.environ.get("BRIX_GEN")
 YEARLY, SPLINE = "Brix_ELI_5N-5S.txt", "Brix_ELI_5N-5S_Spline.txt"
 MARKERS = (-9998.0, -9999.0)
+with open(os.path.join(ROOT, "workflow", "run.schema.json")) as f:
+    RUN_SCHEMA = json.load(f)
 
 needs_programs = pytest.mark.skipif(
     not (ELI and GEN and os.path.exists(ELI) and os.path.exists(GEN)),
@@ -168,10 +171,19 @@ def hand_run(folder, dataset, first, values):
         pathlib.Path(folder, name).write_text(heading + "\n" + "".join(
             "".join(str(y.get(n, "1.00")).rjust(b - a + 1) for n, a, b in COLUMNS[name]) + "\n"
             for y in years))
+    seconds = {"wall_s": 0.1, "user_s": 0.1, "sys_s": 0.0}
+    record = {"record_version": 2, "label": {"dataset": dataset, "member": "", "experiment": "",
+                                             "note": ""},
+              "date": "2026-01-01T00:00:00+00:00",
+              "inputs": {"kind": "text", "files": [{"path": "/x", "bytes": 1, "sha256": "0" * 64}]},
+              "brix_eli": {"path": "/b", "sha256": "0" * 64,
+                           "answers": ["x", "1", "n", "r", "28.5", "10"]},
+              "facts": {"grid_points": 10, "first_year": first, "last_year": first + len(values) - 1,
+                        "years": len(values), "threshold": 28.5, "period": 10, "band_points": 10},
+              "timing": {"brix_eli": seconds}}
+    jsonschema.validate(record, RUN_SCHEMA)  # the layout brix_run writes
     with open(f"{folder}/run.json", "w") as f:
-        json.dump({"label": {"dataset": dataset, "member": ""},
-                   "facts": {"first_year": first, "years": len(values), "threshold": 28.5,
-                             "period": 10, "band_points": 10}}, f)
+        json.dump(record, f)
 
 
 def hand_runs(tmp):

@@ -8,17 +8,14 @@
 #include "records/year_layout.h"
 
 namespace brix::importer {
-namespace {
-
-// A coordinate line's two numbers, each read as a free-form value is.
-void read_coordinates(const std::string& line, float& lat, float& lon) {
+// The line's two numbers, each read as a free-form value is.
+void read_coordinates(const Point& p, float& lat, float& lon) {
+  const std::string line = coordinate_line(p);
   const std::size_t blank = line.find(' ');
   std::string_view text(line);
   records::get_real(text.substr(0, blank), 0, lat);
   records::get_real(text.substr(blank + 1, line.size() - blank - 2), 0, lon);
 }
-
-}  // namespace
 
 AsRead as_read(const Imported& d) {
   const Means& m = d.means;
@@ -29,7 +26,7 @@ AsRead as_read(const Imported& d) {
   for (std::size_t p = 0; p < m.points; ++p) {
     if (!m.kept[p]) continue;
     float lat = 0, lon = 0;
-    read_coordinates(coordinate_line(d.selection.points[p]), lat, lon);
+    read_coordinates(d.selection.points[p], lat, lon);
     r.lat.push_back(lat);
     r.lon.push_back(lon);
   }

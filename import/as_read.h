@@ -20,4 +20,8 @@ struct AsRead {
 
 AsRead as_read(const Imported& d);
 
+// A point's latitude and longitude as brix_eli reads them from its line of
+// the coordinate file.
+void read_coordinates(const Point& p, float& lat, float& lon);
+
 }  // namespace brix::importer

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "import/as_read.h"
 #include "import/chunks.h"
 #include "import/means.h"
 #include "import/netcdf_source.h"
@@ -9,6 +10,7 @@
 #include "import/staged.h"
 #include "import/summary.h"
 #include "input/capacity.h"
+#include "records/band.h"
 
 namespace brix::importer {
 namespace {
@@ -94,8 +96,13 @@ void describe_points(const Selection& s, const Means& m, Report& r) {
   r.left_out = r.points - m.n_kept;
   r.warnings.insert(r.warnings.end(), m.warnings.begin(), m.warnings.end());
   std::vector<double> kept_lon;
-  for (std::size_t p = 0; p < m.points; ++p)
-    if (m.kept[p]) kept_lon.push_back(s.points[p].lon);
+  for (std::size_t p = 0; p < m.points; ++p) {
+    if (!m.kept[p]) continue;
+    kept_lon.push_back(s.points[p].lon);
+    float lat = 0, lon = 0;
+    read_coordinates(s.points[p], lat, lon);
+    r.in_band += records::in_band(lat);
+  }
   r.dateline = crosses_dateline(kept_lon);
 }
 

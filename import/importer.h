@@ -39,6 +39,7 @@ struct Report {
   int repeated = 0;           // cells of the region at the position of another one, dropped
   int points = 0;             // of the region, after coarsening
   int kept = 0, left_out = 0;
+  int in_band = 0;  // of those kept, in the analysis' band as brix_eli reads their latitude
   int first_year = 0, last_year = 0;
   std::vector<int> incomplete;    // years of the range left out for a missing month
   bool fewer_than_asked = false;  // fewer years written than --years asked for

@@ -235,7 +235,7 @@ std::string summary_json(const Options& o, const Report& r) {
   j["grid"] = grid_json(r);
   j["time"] = time_json(r);
   j["region"] = region_json(o, r);
-  j["points"] = {{"written", r.kept}, {"left_out", r.left_out}};
+  j["points"] = {{"written", r.kept}, {"left_out", r.left_out}, {"in_band", r.in_band}};
   j["years"] = years_json(o, r);
   j["dateline"] = r.dateline;
   j["outputs"] = {{"xy", o.xy}, {"recon", o.recon}};

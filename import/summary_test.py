@@ -70,7 +70,9 @@ def test_the_json_says_what_the_summary_says(tmp_path, name, args):
     assert row(printed, "region").split(": ")[1].startswith(f'{s["region"]["cells"]} cell')
     assert row(printed, "grid points").startswith(
         f'{s["points"]["written"]} written, {s["points"]["left_out"]} left out')
-    assert len(lines(folder, "xy_coordinates.txt")) == s["points"]["written"]
+    xy = lines(folder, "xy_coordinates.txt")
+    assert len(xy) == s["points"]["written"]
+    assert s["points"]["in_band"] == sum(-5 <= float(line.split()[0]) <= 5 for line in xy)
     recon = lines(folder, "recon_sst.txt")
     assert len(recon) - 1 == s["years"]["count"] == s["years"]["last"] - s["years"]["first"] + 1
     assert int(recon[1][:5]) == s["years"]["first"]

@@ -123,7 +123,7 @@ py::dict import_arrays(const std::string& name, const py::list& dimensions,
   out["values"] = array_of(r.values, {r.n_years, n});
   out["first_year"] = r.first_year;
   out["dateline"] = r.dateline;
-  out["band_points"] = std::count_if(r.lat.begin(), r.lat.end(), brix::records::in_band);
+  out["band_points"] = d.report.in_band;
   out["warnings"] = d.report.warnings;
   out["summary"] = imp::describe(o, d.report);
   out["summary_json"] = imp::summary_json(o, d.report);
@@ -139,5 +139,13 @@ void bind_import(py::module_& m) {
         py::arg("variables"), py::arg("globals"), py::arg("values"), py::arg("data"),
         py::arg("reader"), py::arg("options"));
   m.attr("BAND") = py::make_tuple(brix::records::kBandSouth, brix::records::kBandNorth);
+  m.def(
+      "in_band",
+      [](const py::array_t<float, py::array::c_style | py::array::forcecast>& lat) {
+        py::array_t<bool> out(lat.size());
+        for (py::ssize_t k = 0; k < lat.size(); ++k) out.mutable_data()[k] = brix::records::in_band(lat.data()[k]);
+        return out;
+      },
+      py::arg("lat"), "Whether each single-precision latitude lies in the band, both limits included");
   m.attr("__version__") = BRIX_VERSION;
 }

@@ -15,6 +15,7 @@ import shutil
 import subprocess
 import sys
 
+import jsonschema
 import pytest
 
 sys.dont_write_bytecode = True
@@ -26,6 +27,8 @@ PROFILE = os.path.join(HERE, "profiles", "slurm")
 PROGRAMS = {name: os.environ.get(env) for name, env in
             (("brix_import", "BRIX_IMPORT"), ("brix_eli", "BRIX_ELI"), ("brix_gen", "BRIX_GEN"))}
 YEARLY, SPLINE = "Brix_ELI_5N-5S.txt", "Brix_ELI_5N-5S_Spline.txt"
+RUN_SCHEMA, SUMMARY_SCHEMA = (json.loads(pathlib.Path(ROOT, p).read_text())
+                              for p in ("workflow/run.schema.json", "import/summary.schema.json"))
 
 
 def missing():
@@ -126,7 +129,9 @@ def test_a_failing_brix_eli_leaves_its_message_and_no_record(tmp_path):
            "--label", "dataset=D", "--brix-eli", PROGRAMS["brix_eli"]]
     done = subprocess.run(run, capture_output=True, text=True)
     assert done.returncode == 0, done.stderr
-    facts = json.loads(pathlib.Path(f"{d}/run/run.json").read_text())["facts"]
+    record = json.loads(pathlib.Path(f"{d}/run/run.json").read_text())
+    jsonschema.validate(record, RUN_SCHEMA)
+    facts = record["facts"]
     assert facts == {"grid_points": 2, "first_year": 1950, "last_year": 1959, "years": 10,
                      "threshold": 28.5, "period": 5, "band_points": 2}
     open(f"{d}/sst", "w").close()  # an empty reconstruction file ends brix_eli's run
@@ -176,7 +181,11 @@ def test_three_datasets_of_two_members_run_end_to_end(tmp):
     version = subprocess.run([PROGRAMS["brix_import"], "--version"], capture_output=True,
                              text=True).stdout.strip()
     assert version and (imported["version"], imported["options"]) == (version, ["--lon", "120:280"])
-    assert "2 files, in time order" in imported["summary"]
+    assert [f["used"] for f in imported["summary"]["files"]] == [True, True]
+    for r in records.values():
+        jsonschema.validate(r, RUN_SCHEMA)
+        if r["inputs"]["kind"] == "netcdf":
+            jsonschema.validate(r["inputs"]["brix_import"]["summary"], SUMMARY_SCHEMA)
     assert record["brix_eli"]["answers"][:4] == ["xy_coordinates.txt", "1", "n", "recon_sst.txt"]
     assert record["label"]["experiment"] == "historical" and record["timing"]["brix_import"]["wall_s"] >= 0
     assert record["facts"]["band_points"] == record["facts"]["grid_points"] == 12

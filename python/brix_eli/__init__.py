@@ -19,7 +19,7 @@ import numpy as np
 from . import _core
 
 __all__ = ["Tables", "analyse", "analyse_band", "read_inputs", "YEARLY_COLUMNS",
-           "SMOOTHED_COLUMNS", "BAND", "BadInput", "__version__"]
+           "SMOOTHED_COLUMNS", "BAND", "in_band", "BadInput", "__version__"]
 
 BadInput = _core.BadInput
 __version__ = _core.__version__
@@ -29,6 +29,7 @@ __version__ = _core.__version__
 YEARLY_COLUMNS = _core.YEARLY_COLUMNS
 SMOOTHED_COLUMNS = _core.SMOOTHED_COLUMNS
 BAND = _core.BAND
+in_band = _core.in_band
 
 
 @dataclass
