@@ -1,21 +1,32 @@
-# Builds the extension from the analysis library's sources, with the flags
-# of the CMake build that fix every result to the bit.
-import glob
-import platform
+# The Python module brix_eli, built by the project's own CMake build and
+# nothing else: pip install --no-build-isolation . (offline, with Debian's
+# python3-setuptools, python3-pybind11, cmake and ninja) runs CMake for the
+# extension's target and puts what it built in the wheel. The sources and
+# the flags that fix every result to the bit live in the CMake files alone.
+import pathlib
+import shutil
+import subprocess
+import sys
 
-from pybind11.setup_helpers import Pybind11Extension
-from setuptools import setup
+from setuptools import Extension, setup
+from setuptools.command.build_ext import build_ext
 
-sources = ["python/core.cc"] + sorted(
-    path for folder in ("analysis", "stats", "numeric", "records")
-    for path in glob.glob(f"{folder}/*.cc") if not path.endswith("_test.cc"))
-flags = ["-ffp-contract=off", "-fno-fast-math"]
-if platform.machine() in ("x86_64", "AMD64"):
-    flags.append("-msse4.2")
+ROOT = pathlib.Path(__file__).parent.resolve()
 
-setup(
-    packages=["brix_eli"],
-    package_dir={"brix_eli": "python/brix_eli"},
-    ext_modules=[Pybind11Extension("brix_eli._core", sources, include_dirs=["."], cxx_std=20,
-                                   extra_compile_args=flags)],
-)
+
+class CMakeBuild(build_ext):
+    def build_extension(self, ext):
+        build = pathlib.Path(self.build_temp).resolve() / "cmake"
+        subprocess.run(["cmake", "-S", str(ROOT), "-B", str(build), "-G", "Ninja",
+                        "-DCMAKE_BUILD_TYPE=Release", "-DBRIX_TESTS=OFF",
+                        f"-DPython3_EXECUTABLE={sys.executable}"], check=True)
+        subprocess.run(["cmake", "--build", str(build), "--target", "_core"], check=True)
+        built = next((build / "python" / "brix_eli").glob("_core*.so"))
+        target = pathlib.Path(self.get_ext_fullpath(ext.name))
+        target.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(built, target)
+
+
+setup(packages=["brix_eli"], package_dir={"brix_eli": "python/brix_eli"},
+      package_data={"brix_eli": ["_core.pyi", "py.typed"]},
+      ext_modules=[Extension("brix_eli._core", sources=[])], cmdclass={"build_ext": CMakeBuild})
