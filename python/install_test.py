@@ -14,7 +14,8 @@ SOURCE = os.environ.get("BRIX_SOURCE_DIR", os.path.join(os.path.dirname(__file__
 
 
 def test_a_fresh_clone_installs_and_passes_its_tests(tmp_path):
-    if shutil.which("git") is None or not os.path.isdir(os.path.join(SOURCE, ".git")):
+    if shutil.which("git") is None or subprocess.run(
+            ["git", "-C", SOURCE, "rev-parse"], capture_output=True).returncode != 0:
         pytest.skip("the sources are not a git checkout to clone")
     clone, venv = tmp_path / "clone", tmp_path / "venv"
     subprocess.run(["git", "clone", "-q", SOURCE, str(clone)], check=True)
