@@ -31,6 +31,7 @@ def test_a_fresh_clone_installs_and_passes_its_tests(tmp_path):
                            capture_output=True, text=True).stdout.split()
     assert where[0].startswith(str(venv)) and where[1] == (clone / "VERSION").read_text().strip()
     tests = subprocess.run([python, "-m", "pytest", "-q", "-p", "no:cacheprovider",
+                            "--import-mode=importlib",
                             str(clone / "python" / "brix_eli_test.py")], cwd=tmp_path, env=env,
                            capture_output=True, text=True)
     assert tests.returncode == 0, tests.stdout + tests.stderr
