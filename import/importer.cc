@@ -82,6 +82,7 @@ void describe_years(const Years& y, Report& r) {
   r.first_year = y.first;
   r.last_year = y.last;
   r.incomplete = y.incomplete;
+  r.lacking = y.lacking;
   r.fewer_than_asked = y.fewer_than_asked;
   r.warnings.insert(r.warnings.end(), y.warnings.begin(), y.warnings.end());
 }

@@ -42,6 +42,7 @@ struct Report {
   int in_band = 0;  // of those kept, in the analysis' band as brix_eli reads their latitude
   int first_year = 0, last_year = 0;
   std::vector<int> incomplete;    // years of the range left out for a missing month
+  std::vector<std::vector<YearMonth>> lacking;  // of each of them, the months without a step
   bool fewer_than_asked = false;  // fewer years written than --years asked for
   bool dateline = false;          // brix_eli should shift negative longitudes by 360
   bool direct = false;            // values read straight from netCDF-4 chunks

@@ -4,6 +4,7 @@
 
 #include "import/importer.h"
 #include "import/summary.h"
+#include "input/describe.h"
 
 namespace {
 
@@ -30,6 +31,13 @@ int main(int argc, char** argv) {
     }
     if (c.kind == Command::Kind::kVersion) {
       std::puts(version_text().c_str());
+      return 0;
+    }
+    if (c.kind == Command::Kind::kInputs) {
+      auto facts = brix::input::describe_inputs(c.xy, c.recon, c.order,
+                                                brix::input::ReadMode::from_environment());
+      if (!facts) throw Failure("cannot open " + c.xy + " or " + c.recon);
+      std::fputs(inputs_json(*facts).c_str(), stdout);
       return 0;
     }
     const Options& o = c.options;

@@ -45,7 +45,7 @@ std::string header_line(const Options& o, const Report& r) {
     source += " to " + base_name(r.files.back().path) + " (" +
               count(static_cast<long long>(r.files.size()), "file") + ")";
   const int n = o.region.coarsen;
-  return source + title + ": " + r.variable + ", mean of " + months_text(o.months) +
+  return source + title + ": " + r.variable + ", mean of " + o.months.text() +
          ", latitudes " + range_text(o.region.lat) + ", longitudes " +
          (o.region.lon ? range_text(*o.region.lon) : "all") +
          (n > 1 ? ", blocks of " + std::to_string(n) + " by " + std::to_string(n) : "");

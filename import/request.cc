@@ -30,8 +30,13 @@ constexpr const char* kUsage =
     "  --lon W:E       longitudes to keep, degrees east, both limits included;\n"
     "                  W > E crosses the dateline (default: all)\n"
     "  --years A:B     calendar years to write (default: every complete year)\n"
-    "  --months LIST   the months whose mean makes a year's value, within one\n"
-    "                  calendar year: 1-12 (default), 6-8, 1,2,3\n"
+    "  --months LIST   the months whose mean makes a year's value, in increasing\n"
+    "                  order within one calendar year: 1-12 (default), 6-8, 1,2,3;\n"
+    "                  or a season across the year end, in its order: 12-2 or 12,1,2\n"
+    "                  (DJF: December of the year before, January, February), 11-3;\n"
+    "                  the year is the year of the season's last month. A list that\n"
+    "                  wraps round, such as 12,1,2, is such a season, not three months\n"
+    "                  of one calendar year\n"
     "  --coarsen N     rectilinear grids: average blocks of N by N cells into one\n"
     "                  point, for high-resolution grids (default 1: every cell)\n"
     "  --xy FILE       coordinate file to write (default xy_coordinates.txt)\n"
@@ -40,7 +45,11 @@ constexpr const char* kUsage =
     "  --force         replace output files that exist\n"
     "  -j N            threads for inflating netCDF-4 chunks (default: BRIX_THREADS,\n"
     "                  else one a core)\n"
-    "  -h, --help      this text;   --version  the version\n";
+    "  -h, --help      this text;   --version  the version\n"
+    "\n"
+    "brix_import --inputs XY RECON [--order 1|2] reads brix_eli's two input files as\n"
+    "brix_eli does (pairs lat lon, or lon lat with --order 2) and prints what they\n"
+    "hold as JSON: the grid points, those in the band, the first and last year.\n";
 
 bool to_double(std::string_view text, double& v) {
   std::string s(text);
@@ -78,25 +87,12 @@ std::array<int, 2> to_years(std::string_view option, std::string_view text) {
   return {first, last};
 }
 
-Months to_months(std::string_view text) {
-  Months months{};
-  std::string_view rest = text;
-  while (true) {
-    std::size_t comma = rest.find(',');
-    std::string_view item = rest.substr(0, comma);
-    std::size_t dash = item.find('-');
-    int a = 0, b = 0;
-    bool ok = to_int(item.substr(0, dash), a) &&
-              (dash == std::string_view::npos ? (b = a, true) : to_int(item.substr(dash + 1), b));
-    if (!ok || a < 1 || b > 12 || a > b)
-      throw UsageError(
-          "--months takes months 1 to 12 within one year, as 1-12, 6-8 or 1,2,3, not \"" +
-          std::string(text) + "\"");
-    for (int m = a; m <= b; ++m) months[static_cast<std::size_t>(m)] = true;
-    if (comma == std::string_view::npos) break;
-    rest = rest.substr(comma + 1);
+Season to_months(std::string_view text) {
+  try {
+    return Season::parse(text);
+  } catch (const std::invalid_argument& e) {
+    throw UsageError(e.what());
   }
-  return months;
 }
 
 // The paths of LIST, one a line; blank lines are skipped.
@@ -175,14 +171,32 @@ std::string usage_text() {
 
 Options::Options() { region.lat = {records::kBandSouth, records::kBandNorth}; }
 
+namespace {
+
+Command inputs_command(int argc, const char* const* argv) {
+  Command c;
+  c.kind = Command::Kind::kInputs;
+  if (argc != 4 && argc != 6) throw UsageError("--inputs takes XY RECON [--order 1|2]");
+  c.xy = argv[2];
+  c.recon = argv[3];
+  if (argc == 6 && (std::string_view(argv[4]) != "--order" ||
+                    !(std::string_view(argv[5]) == "1" || std::string_view(argv[5]) == "2")))
+    throw UsageError("--inputs takes XY RECON [--order 1|2]");
+  if (argc == 6) c.order = argv[5][0] - '0';
+  return c;
+}
+
+}  // namespace
+
 Command parse_command_line(int argc, const char* const* argv) {
+  if (argc > 1 && std::string_view(argv[1]) == "--inputs") return inputs_command(argc, argv);
   Command c;
   Options& o = c.options;
   read_environment(o);
   for (int i = 1; i < argc; ++i) {
     std::string_view a = argv[i];
-    if (a == "-h" || a == "--help") return {Command::Kind::kHelp, o};
-    if (a == "--version") return {Command::Kind::kVersion, o};
+    if (a == "-h" || a == "--help") return {Command::Kind::kHelp, o, "", "", 1};
+    if (a == "--version") return {Command::Kind::kVersion, o, "", "", 1};
     if (a == "--force") {
       o.force = true;
     } else if (a.size() > 1 && a[0] == '-') {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "import/region.h"
+#include "import/seasons.h"
 #include "import/years.h"
 
 namespace brix::importer {
@@ -23,8 +24,7 @@ struct Options {
   std::string units;                // the values' units, in place of the file's; empty: the file's
   RegionRequest region;             // latitudes, longitudes and coarsening
   std::optional<std::array<int, 2>> years;  // first:last; none: every complete year
-  Months months{false, true, true, true, true, true, true,
-                true,  true, true, true, true, true};  // [1] to [12]
+  Season months;                   // whose mean makes a year's value: every month
   std::string xy = "xy_coordinates.txt";
   std::string recon = "recon_sst.txt";
   std::string summary_json;  // where the summary goes as JSON too; empty: nowhere
@@ -45,10 +45,13 @@ struct UsageError : std::invalid_argument {
   using std::invalid_argument::invalid_argument;
 };
 
-// What the command line asks: an import, the usage text or the version.
+// What the command line asks: an import, the usage text, the version, or
+// what brix_eli's two input files hold (--inputs XY RECON [--order 1|2]).
 struct Command {
-  enum class Kind { kImport, kHelp, kVersion } kind = Kind::kImport;
+  enum class Kind { kImport, kHelp, kVersion, kInputs } kind = Kind::kImport;
   Options options;
+  std::string xy, recon;  // --inputs
+  int order = 1;
 };
 
 // The environment's settings into `o`, then the command line's. Throws

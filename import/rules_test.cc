@@ -57,8 +57,8 @@ std::unique_ptr<Source> source_of(const Dataset& d) {
   return s;
 }
 
-// What the import made, as "points: LAT/LON ...; YEAR: MILLI ... (each
-// year); dateline y|n; warnings: ...", or "failure: MESSAGE".
+// What the import made, as "left out: YEAR ...; points: LAT/LON ...; YEAR:
+// MILLI ... (each year); dateline y|n; warnings: ...", or "failure: MESSAGE".
 std::string imported(const Dataset& d, const std::string& args) {
   std::vector<std::string> words{"brix_import"};
   std::istringstream in(args + " memory");
@@ -69,7 +69,9 @@ std::string imported(const Dataset& d, const std::string& args) {
     Options o = parse_command_line(static_cast<int>(argv.size()), argv.data()).options;
     Imported r = import_dataset(o, [&](const std::string&) { return source_of(d); });
     std::ostringstream out;
-    out << "points:";
+    out << "left out:";
+    for (int y : r.report.incomplete) out << ' ' << y;
+    out << "; points:";
     for (std::size_t p = 0; p < r.means.points; ++p)
       if (r.means.kept[p]) out << ' ' << r.selection.points[p].lat << '/' << r.selection.points[p].lon;
     for (int y = r.report.first_year; y <= r.report.last_year; ++y) {
@@ -169,6 +171,21 @@ TEST(Rules, EachCaseGivesItsPointsMeansAndWarnings) {
        "in 1 cell at 1 time step, and other values.$"},
       {"as another temperature, only the flags", [&](Dataset& d) { flagged(d); d.var = "ta"; },
        "--var ta", "points: -5/100 0/200 5/100 5/200; 2000: 20550 20580 33532 20600;"},
+      {"a season across the year end takes December from the year before", no_change,
+       "--months 12-2", "left out: 2000 2004; points: -5/100 -5/200 0/100 0/200; 2001: 21200 "
+       "21210 21220 21230; 2002: 22400 22410 22420 22430; 2003: 23600"},
+      {"a list that wraps round is such a season", no_change, "--months 10,11,12,1", "2001: 21050"},
+      {"a season with a month missing between complete ones", [](Dataset& d) {
+         d.time = [](int t) { return 30.4375 * (t == 25 ? 24 : t) + 14 + (t == 25 ? 5 : 0); };
+       }, "--months 12-2", "failure: year 2002 lacks a time step in 2002-02, one of its months 12-2"},
+      {"months wrapping round elsewhere than at December", no_change, "--months 2,1",
+       "failure: --months 2,1 names months in an order that makes no year: write the months of "
+       "one year in increasing order, or a season across the year end up to December and on from "
+       "January; here 1,2 (January to February of one year)"},
+      {"months out of order", no_change, "--months 1,12,2",
+       "here 1,2,12 (January to February, December of one year) or 12,1,2 (December of the year "
+       "before, then January to February)"},
+      {"a month twice", no_change, "--months 6-8,7", "failure: --months 6-8,7 names a month twice"},
       {"blocks of 2 by 2", no_change, "--coarsen 2 --lat -90:90",
        "points: -2.5/150 5.5/150; 2000: 20565 20595;"},
       {"longitudes across the dateline", [](Dataset& d) { d.lon = {170, -170}; }, "",

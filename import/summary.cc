@@ -73,15 +73,21 @@ std::string region_text(const Options& o, const Report& r) {
 
 std::string years_text(const Options& o, const Report& r) {
   std::string incomplete;
-  for (int y : r.incomplete) incomplete += (incomplete.empty() ? "" : ", ") + std::to_string(y);
+  for (std::size_t k = 0; k < r.incomplete.size(); ++k) {
+    incomplete += (incomplete.empty() ? "" : ", ") + std::to_string(r.incomplete[k]);
+    if (o.months.wraps()) {  // which months of which years, since a season spans two
+      std::string months;
+      for (YearMonth ym : r.lacking[k]) months += (months.empty() ? "" : ", ") + year_month(ym);
+      incomplete += " (no " + months + ")";
+    }
+  }
   std::string note;
   if (r.fewer_than_asked)
     note = "; --years " + std::to_string((*o.years)[0]) + ":" + std::to_string((*o.years)[1]) +
            " asked for, but the time steps run from " + year_month(r.first_step) + " to " +
            year_month(r.last_step) + (r.incomplete.empty() ? "" : ", and some years lack a month");
   return std::to_string(r.first_year) + " to " + std::to_string(r.last_year) + " (" +
-         count(r.last_year - r.first_year + 1, "year") + "), each the mean of " +
-         months_text(o.months) +
+         count(r.last_year - r.first_year + 1, "year") + "), each " + o.months.mean_text() +
          (incomplete.empty() ? "" : "; left out for a missing month: " + incomplete) + note;
 }
 
@@ -207,19 +213,23 @@ Json region_json(const Options& o, const Report& r) {
 }
 
 Json years_json(const Options& o, const Report& r) {
-  Json months = Json::array();
-  for (int m = 1; m <= 12; ++m)
-    if (o.months[static_cast<std::size_t>(m)]) months.push_back(m);
   return {{"first", r.first_year},
           {"last", r.last_year},
           {"count", r.last_year - r.first_year + 1},
-          {"months", months},
+          {"months", o.months.months()},
+          {"across_year_end", o.months.wraps()},
           {"asked", o.years ? Json::array({(*o.years)[0], (*o.years)[1]}) : Json()},
           {"incomplete", r.incomplete},
           {"fewer_than_asked", r.fewer_than_asked}};
 }
 
 }  // namespace
+
+std::string inputs_json(const input::InputFacts& f) {
+  Json j = {{"points", f.points}, {"in_band", f.band_points}, {"first_year", f.first_year},
+            {"last_year", f.last_year}, {"years", f.years}};
+  return j.dump(2) + "\n";
+}
 
 std::string summary_json(const Options& o, const Report& r) {
   Json j;

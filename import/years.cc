@@ -10,28 +10,35 @@
 namespace brix::importer {
 namespace {
 
-// Each year's steps in the chosen months, and the months with a step.
+// Each year's steps in the season's months, and the months with a step.
 struct Tally {
-  std::map<int, std::vector<std::size_t>> steps;
-  std::map<int, Months> seen;
-  const Months& months;
+  std::map<int, std::vector<std::size_t>> steps;  // by the year the season is labelled by
+  std::map<int, std::array<bool, 13>> seen;       // by calendar year
+  const Season& season;
 
-  Tally(const Series& s, const Months& chosen) : months(chosen) {
+  Tally(const Series& s, const Season& chosen) : season(chosen) {
     for (std::size_t k = 0; k < s.steps.size(); ++k) {
       YearMonth ym = s.steps[k].month;
       seen[ym.year][static_cast<std::size_t>(ym.month)] = true;
-      if (months[static_cast<std::size_t>(ym.month)]) steps[ym.year].push_back(k);
+      if (season.has(ym.month)) steps[label(ym)].push_back(k);
     }
   }
-  // The chosen months of a year without a step.
-  Months missing(int year) const {
-    Months lacking{};
-    auto it = seen.find(year);
-    for (std::size_t m = 1; m <= 12; ++m)
-      lacking[m] = months[m] && (it == seen.end() || !it->second[m]);
+  // The year whose season a month of the calendar belongs to: the next one
+  // for the months of a season before the year end.
+  int label(YearMonth ym) const {
+    return season.wraps() && ym.month >= season.months().front() ? ym.year + 1 : ym.year;
+  }
+  // The months of the year's season without a step, in the season's order.
+  std::vector<YearMonth> missing(int year) const {
+    std::vector<YearMonth> lacking;
+    for (int m : season.months()) {
+      YearMonth ym{season.year_of(m, year), m};
+      auto it = seen.find(ym.year);
+      if (it == seen.end() || !it->second[static_cast<std::size_t>(m)]) lacking.push_back(ym);
+    }
     return lacking;
   }
-  bool complete(int year) const { return missing(year) == Months{}; }
+  bool complete(int year) const { return missing(year).empty(); }
 };
 
 // No year is complete: for yearly data, or a single step, the advice to
@@ -62,20 +69,29 @@ struct Tally {
                 (asked ? "of " + std::to_string((*asked)[0]) + ":" + std::to_string((*asked)[1]) + " "
                        : std::string()) +
                 "in " + name + " (" + span + ") has a time step in each of its " +
-                months_text(t.months));
+                t.season.text());
+}
+
+// "month 7", "months 1-3": the months of a year lacking, as numbers; for a
+// season across the year end, as months of the calendar ("1984-12").
+std::string lacking_text(const Season& season, const std::vector<YearMonth>& lacking) {
+  if (season.wraps()) {
+    std::string s;
+    for (YearMonth ym : lacking) s += (s.empty() ? "" : ", ") + year_month(ym);
+    return s;
+  }
+  std::array<bool, 13> months{};
+  for (YearMonth ym : lacking) months[static_cast<std::size_t>(ym.month)] = true;
+  return months_text(months);
 }
 
 // A year inside the range that lacks a month: the error names the months
 // and, for several files, the files around them.
 [[noreturn]] void gap(const Series& s, const Tally& t, int y) {
-  Months lacking = t.missing(y);
+  std::vector<YearMonth> lacking = t.missing(y);
   std::string around;
   if (s.files.size() > 1) {
-    YearMonth from{y, 1}, to{y, 12};
-    for (int m = 1; m <= 12; ++m)
-      if (lacking[static_cast<std::size_t>(m)]) to.month = m;
-    for (int m = 12; m >= 1; --m)
-      if (lacking[static_cast<std::size_t>(m)]) from.month = m;
+    YearMonth from = lacking.front(), to = lacking.back();
     const Field* before = nullptr;
     const Field* after = nullptr;
     for (const Step& st : s.steps) {
@@ -86,8 +102,8 @@ struct Tally {
       around = before == after ? " (inside " + before->path() + ")"
                                : " (between " + before->path() + " and " + after->path() + ")";
   }
-  throw Failure("year " + std::to_string(y) + " lacks a time step in " + months_text(lacking) +
-                around + ", one of its " + months_text(t.months) +
+  throw Failure("year " + std::to_string(y) + " lacks a time step in " +
+                lacking_text(t.season, lacking) + around + ", one of its " + t.season.text() +
                 ", and brix_eli needs years that follow each other: give --years to write only "
                 "the years before it or after it");
 }
@@ -106,21 +122,22 @@ void check_fit(const Years& r) {
 
 }  // namespace
 
-Years select_years(const Series& s, const Months& months,
+Years select_years(const Series& s, const Season& season,
                    const std::optional<std::array<int, 2>>& asked) {
-  Tally t(s, months);
+  Tally t(s, season);
   if (s.steps.empty()) throw Failure(s.files.front()->name() + " has no time step with a valid time");
   Years r;
-  long long a = asked ? (*asked)[0] : s.first_step.year;
-  long long b = asked ? (*asked)[1] : s.last_step.year;
+  long long a = asked ? (*asked)[0] : t.label(s.first_step);
+  long long b = asked ? (*asked)[1] : t.label(s.last_step);
   std::vector<int> written;
-  for (long long y = std::max<long long>(a, s.first_step.year);
-       y <= std::min<long long>(b, s.last_step.year); ++y)
+  for (long long y = std::max<long long>(a, t.label(s.first_step));
+       y <= std::min<long long>(b, t.label(s.last_step)); ++y)
     (t.complete(static_cast<int>(y)) ? written : r.incomplete).push_back(static_cast<int>(y));
   if (written.empty()) no_complete_year(s, t, asked);
   r.first = written.front();
   r.last = written.back();
   r.fewer_than_asked = asked && (r.first != a || r.last != b);
+  for (int y : r.incomplete) r.lacking.push_back(t.missing(y));
   if (r.last - r.first + 1 < 4)
     r.warnings.push_back(
         "only " + count(r.last - r.first + 1, "year") +
