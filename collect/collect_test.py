@@ -38,18 +38,18 @@ def tmp(tmp_path):
     return str(tmp_path)
 
 
-# The README's two column tables of the output tables: (name, first, last),
+# The two column tables of docs/formats.md: (name, first, last),
 # 1-based and inclusive; tests/plot_test.sh holds them against the program's.
 COLUMNS = dict(zip((YEARLY, SPLINE), [
     [(m[3], int(m[1]), int(m[2])) for m in re.finditer(r"^\| (\d+)–(\d+) \| (\w+) \|", t, re.M)]
-    for t in pathlib.Path(ROOT, "README.md").read_text(encoding="utf-8").split("\n\n")
+    for t in pathlib.Path(ROOT, "docs", "formats.md").read_text(encoding="utf-8").split("\n\n")
     if t.startswith("| Columns | Heading")], strict=True))
 # Columns ending in 2, and NPSpl, hold the spline.
 SMOOTHED = [n for n, _, _ in COLUMNS[SPLINE] if n.endswith("2") or n == "NPSpl"]
 
 
 def fields(path, table):
-    """Rows of {column: field text} cut at the README's columns."""
+    """Rows of {column: field text} cut at the columns of docs/formats.md."""
     lines = pathlib.Path(path).read_text().split("\n")[1:-1]
     return [{n: line[a - 1:b] for n, a, b in COLUMNS[table]} for line in lines]
 
@@ -77,7 +77,7 @@ def as_number(text):
 
 
 def expected_cell(name, text, refused):
-    """What the README says the tidy table holds for a field of a table."""
+    """What docs/workflow.md says the tidy table holds for a field of a table."""
     t = text.strip()
     value = as_number(t)  # None for asterisks
     gap = value is None or not math.isfinite(value) or (

@@ -39,20 +39,20 @@ for bad in missing yearly empty; do
 done
 # One definition of the columns: the headings of the committed example outputs
 # (the example test holds them against the program), each name ending its
-# field, against tools/plot-eli's COLUMNS and the README's column tables.
-python3 - "$root" <<'PY' || fail "the tables, tools/plot-eli and the README disagree on the columns"
+# field, against tools/plot-eli's COLUMNS and the column tables of docs/formats.md.
+python3 - "$root" <<'PY' || fail "the tables, tools/plot-eli and docs/formats.md disagree on the columns"
 import importlib.machinery, re, sys, types
 root = sys.argv[1]
 def heading(name):
     line = open(f"{root}/examples/expected/{name}").readline().rstrip("\n")
     return [(m[0].strip(), m.start() + 1, m.end()) for m in re.finditer(r" *\S+", line)]
-readme = [[(m[3], int(m[1]), int(m[2])) for m in re.finditer(r"^\| (\d+)–(\d+) \| (\w+) \|", t, re.M)]
-          for t in open(f"{root}/README.md").read().split("\n\n") if t.startswith("| Columns")]
+documented = [[(m[3], int(m[1]), int(m[2])) for m in re.finditer(r"^\| (\d+)–(\d+) \| (\w+) \|", t, re.M)]
+          for t in open(f"{root}/docs/formats.md").read().split("\n\n") if t.startswith("| Columns")]
 plot = types.ModuleType("plot_eli")
 exec(importlib.machinery.SourceFileLoader("plot_eli", f"{root}/tools/plot-eli").get_source("plot_eli"), plot.__dict__)
 yearly, smoothed = heading("Brix_ELI_5N-5S.txt"), heading("Brix_ELI_5N-5S_Spline.txt")
-if not (plot.COLUMNS == smoothed and yearly in readme and smoothed in readme):
-    sys.exit(f"tables {yearly} {smoothed}\nplot-eli {plot.COLUMNS}\nREADME {readme}")
+if not (plot.COLUMNS == smoothed and yearly in documented and smoothed in documented):
+    sys.exit(f"tables {yearly} {smoothed}\nplot-eli {plot.COLUMNS}\ndocs/formats.md {documented}")
 PY
 
 [ "$failures" -eq 0 ] && echo "plot_test: all cases passed"
