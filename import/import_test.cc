@@ -31,11 +31,6 @@ class Import : public ::testing::Test {
   void make(const std::string& name, const char* kind = "classic") {
     ncgen(name, kind, IMPORT_TESTDATA "/" + name + ".cdl");
   }
-  // NAME.nc in the sandbox, from the CDL text (written beside it).
-  void made_from_text(const std::string& name, const std::string& cdl) {
-    box.write(name + ".cdl", cdl);
-    ncgen(name, "classic", box.path(name + ".cdl"));
-  }
   void ncgen(const std::string& name, const char* kind, const std::string& cdl_path) {
     std::string command = NCGEN_PATH " -k " + std::string(kind) + " -o " + box.path(name + ".nc") +
                           " " + cdl_path;
@@ -80,37 +75,6 @@ TEST_F(Import, FailuresExitWithAMessageAndLeaveEveryFileAsItWas) {
   std::string xy = *box.read("xy_coordinates.txt");
   EXPECT_EQ(std::count(xy.begin(), xy.end(), '\n'), 12000);
 
-  // Two latitudes of 6001 longitudes 0.05 apart: 6000 longitudes fit.
-  std::string cdl = "netcdf two {\ndimensions: time = 1 ; lat = 2 ; lon = 6001 ;\nvariables:\n"
-                    "  double time(time) ; time:units = \"days since 2000-01-15\" ;\n"
-                    "  float lat(lat) ; lat:units = \"degrees_north\" ; float lon(lon) ;\n"
-                    "  lon:units = \"degrees_east\" ;\n"
-                    "  float sst(time, lat, lon) ; sst:units = \"degC\" ;\n"
-                    "data:\n  time = 0 ; lat = -1, 1 ;\n  lon = 0";
-  for (int k = 1; k <= 6000; ++k) cdl += ", " + std::to_string(k * 5) + "e-2";
-  cdl += " ;\n  sst = 25";
-  for (int k = 1; k < 12002; ++k) cdl += ", 25";
-  made_from_text("two", cdl + " ;\n}\n");
-  expect_refused("--force --months 1 two.nc",
-                 "(now 2 latitudes by 6001 longitudes; 6000 longitudes, about 300 degrees, fit at "
-                 "these latitudes), or average blocks of cells with --coarsen 2 (the smallest "
-                 "that fits: 3001 points)");
-
-  // One step a year from year 1 to 2501: 2500 years are all brix_eli takes.
-  cdl = "netcdf long {\ndimensions: time = 2501 ; lat = 1 ; lon = 1 ;\nvariables:\n"
-        "  double time(time) ; time:units = \"days since 0001-01-15\" ;\n"
-        "  time:calendar = \"noleap\" ;\n"
-        "  float lat(lat) ; lat:units = \"degrees_north\" ; float lon(lon) ;\n"
-        "  lon:units = \"degrees_east\" ;\n"
-        "  float sst(time, lat, lon) ; sst:units = \"degC\" ;\n"
-        "data:\n  lat = 0 ; lon = 0 ;\n  time = 0";
-  for (int k = 1; k < 2501; ++k) cdl += ", " + std::to_string(365 * k);
-  cdl += " ;\n  sst = 20";
-  for (int k = 1; k < 2501; ++k) cdl += ", 20";
-  made_from_text("long", cdl + " ;\n}\n");
-  expect_refused("--force --months 1 long.nc",
-                 "2501 years to write (1 to 2501), more than the 2500");
-  EXPECT_EQ(run_import("--force --months 1 --years 2:2501 long.nc", &out), 0) << out;
 }
 
 // Each grid kind, and the files that older or odder datasets make: the

@@ -1,11 +1,9 @@
-"""Seasons across the year end (DJF, NDJFM): brix_import's yearly values
-equal a numpy reference computed here, value by value and year by year, on
-real monthly data (ferret-datasets' winds, fetched by tools/realdata --fetch)
-and on CMIP-like files made here (time bounds, stamps at each month's end,
-land, split into files so that a season spans a join) in every calendar; the
-first season without its December is left out and said so; a gap inside a
-season is an error naming the month and the file; brix_eli runs on what is
-written. ctest passes BRIX_IMPORT and BRIX_ELI."""
+"""Seasons across the year end (DJF, NDJFM) equal a numpy reference computed
+here, year by year, on real winds (tools/realdata --fetch) and on CMIP-like
+files made here (bounds, month-end stamps, land, a season across a join) in
+every calendar; the first season without its December is said; a gap inside
+a season is an error; brix_eli runs on the results. ctest passes BRIX_IMPORT
+and BRIX_ELI."""
 import os
 import subprocess
 

@@ -1,19 +1,15 @@
 """The Python module against the programs: the bundled example equals
-brix_eli's tables; a netCDF file through brix_eli.xarray equals brix_import
-and brix_eli on the same file, loaded whole or in Dask chunks; input that
-makes no analysis raises a clear exception."""
+brix_eli's tables; input that makes no analysis raises a clear exception.
+brix_eli.xarray against brix_import and brix_eli on real files is
+realdata_test.py's."""
 import os
 import re
-import shutil
-import subprocess
 
 import pytest
 
-SETUP = "tools/setup installs python3-numpy, python3-xarray, python3-dask and python3-netcdf4"
+SETUP = "tools/setup installs python3-numpy and python3-xarray"
 np = pytest.importorskip("numpy", reason=f"numpy is missing ({SETUP})")
 xr = pytest.importorskip("xarray", reason=f"xarray is missing ({SETUP})")
-pytest.importorskip("dask", reason=f"dask is missing ({SETUP})")
-pytest.importorskip("netCDF4", reason=f"netCDF4 is missing ({SETUP})")
 
 import brix_eli  # noqa: E402
 import brix_eli.xarray  # noqa: E402
@@ -51,60 +47,6 @@ def test_example_equals_the_programs_tables():
             assert text == f.read()
         check_columns(columns, names, text)
     assert t.spline_outcomes == ["smoothed"] * 5
-
-
-# Six years of months on a 4 by 5 grid across the dateline, in kelvin, with
-# land (a fill value) at one cell and a row outside the band; values grow
-# through the years and differ by cell, so that a point or a month taken
-# for another shows.
-def fixture_cdl():
-    lats, lons = [-7.5, -2.5, 2.5, 7.5], [150.0, 170.0, -170.0, -150.0, -130.0]
-    months = range(6 * 12)
-    values = ["-999" if (i, j) == (1, 3) else "%.4f" % (
-        273.15 + 27 + 0.9 * i + 0.37 * j + 0.004 * k + 0.6 * ((k * 7 + j) % 12 == 3))
-        for k in months for i in range(len(lats)) for j in range(len(lons))]
-    return ("netcdf f {\ndimensions: time = UNLIMITED ; lat = 4 ; lon = 5 ;\nvariables:\n"
-            '  double time(time) ; time:units = "days since 2001-01-01" ;\n'
-            '  float lat(lat) ; lat:units = "degrees_north" ;\n'
-            '  float lon(lon) ; lon:units = "degrees_east" ;\n'
-            '  float sst(time, lat, lon) ; sst:units = "K" ; sst:_FillValue = -999.f ;\n'
-            "data:\n  lat = " + ", ".join(map(str, lats)) + " ;\n  lon = "
-            + ", ".join(map(str, lons)) + " ;\n  time = "
-            + ", ".join("%.4f" % (15 + 30.4375 * k) for k in months)
-            + " ;\n  sst = " + ", ".join(values) + " ;\n}\n")
-
-
-@pytest.fixture(scope="module")
-def netcdf(tmp_path_factory):
-    if shutil.which("ncgen") is None:
-        pytest.skip("ncgen is missing (tools/setup installs netcdf-bin)")
-    for tool in ("BRIX_IMPORT", "BRIX_ELI"):
-        if not os.environ.get(tool):
-            pytest.skip(f"{tool} is not set: the programs to compare with are not built")
-    box = tmp_path_factory.mktemp("xarray")
-    (box / "f.cdl").write_text(fixture_cdl())
-    subprocess.run(["ncgen", "-k", "nc4", "-o", str(box / "f.nc"), str(box / "f.cdl")], check=True)
-    out = subprocess.run([os.environ["BRIX_IMPORT"], "f.nc"], cwd=box, check=True,
-                         capture_output=True, text=True).stdout
-    answers = out[out.index("\n", out.index("Answers for brix_eli")) + 1:] + "28.5\n5\n"
-    subprocess.run([os.environ["BRIX_ELI"]], cwd=box, input=answers, check=True,
-                   capture_output=True, text=True)
-    return box / "f.nc", [(box / name).read_text() for name, _ in TABLES]
-
-
-@pytest.mark.parametrize("chunks", [None, {"time": 7}])
-def test_xarray_equals_brix_import_and_brix_eli(netcdf, chunks):
-    path, texts = netcdf
-    with xr.open_dataset(path, chunks=chunks) as ds:
-        if chunks:
-            assert ds["sst"].chunks is not None
-        out = brix_eli.xarray.eli(ds["sst"], threshold=28.5, period=5)
-    assert list(out["year"].values) == list(range(2001, 2007))
-    assert out.attrs["points_in_band"] == 9 and out.attrs["dateline"] == 1
-    for (_, names), text in zip(TABLES, texts, strict=True):
-        check_columns({"Year": out["year"].values, **{n: out[n].values for n in names[1:]}},
-                      names, text)
-    assert out["MN_Lon"].attrs["units"] == "degrees_east" and out.attrs["threshold"] == 28.5
 
 
 def test_input_that_makes_no_analysis_raises():

@@ -79,6 +79,17 @@ def end_stamps(data, folder):
     return path
 
 
+def east_west(data, folder):
+    """The winds with their longitudes from -180 to 180, so that a region
+    across 180 makes brix_eli count the negative ones from 180 to 360."""
+    path = os.path.join(folder, "ew.nc")
+    with xr.open_dataset(data["winds"]) as ds:
+        lon = ds["FNOCX"]
+        ds = ds.assign_coords(FNOCX=((lon + 180) % 360 - 180).assign_attrs(lon.attrs))
+        ds.sortby("FNOCX").to_netcdf(path)
+    return path
+
+
 # name, data file (or a function making it), variable, threshold, brix_import's options,
 # eli's keywords
 RUNS = [
@@ -98,6 +109,7 @@ RUNS = [
      {"months": 7, "lat": "-90:90"}),
     ("stamps at the month's end, time bounds", end_stamps, "UWND", 1, ["--months", "1"],
      {"months": 1}),
+    ("across the dateline", east_west, "UWND", 1, ["--lon", "150:-90"], {"lon": (150, -90)}),
 ]
 
 
